@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the build and test tools with apt-get, only when something is missing.
+set -euo pipefail
+packages=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine64 xvfb xauth
+          fonts-wqy-microhei curl unzip python3 x11-apps imagemagick)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the native, sanitizer and Windows builds and runs every test as one CTest suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+for preset in native native-asan windows; do
+  echo "== build: $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+bash scripts/wine-prefix.sh
+
+# One suite over the three builds, so one summary line counts everything.
+mkdir -p build/all
+{
+  for dir in native asan windows; do echo "subdirs(\"$PWD/build/$dir\")"; done
+} > build/all/CTestTestfile.cmake
+bash scripts/with-xvfb.sh ctest --test-dir build/all -j2 --output-on-failure "$@"

@@ -1,0 +1,28 @@
+#pragma once
+// The persisted settings file config.json.
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace connector {
+
+struct ConnectorConfig {
+  std::vector<std::string> allowedOrigins;
+  std::string spineExecutable;  // UTF-8 path; empty means detect automatically
+};
+
+std::filesystem::path homeDirectory();
+std::filesystem::path configFilePath();
+// Never fails: a missing or broken file gives empty (or partial) settings.
+ConnectorConfig loadConfig();
+// Writes the whole file through a flushed temporary file and a rename.
+// Throws std::runtime_error("无法写入连接器配置") or a filesystem error.
+void saveConfig(const ConnectorConfig& config);
+// Load, append the origin when it is new, save; all under settingsMutex().
+void addAllowedOrigin(const std::string& origin);
+
+// Held around every whole load-modify-save in the process (window and server alike).
+std::mutex& settingsMutex();
+
+}  // namespace connector

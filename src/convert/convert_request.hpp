@@ -1,0 +1,28 @@
+#pragma once
+// Validation and staging of a conversion request body.
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "convert/workspace.hpp"
+#include "convert/zip_writer.hpp"
+#include "encoding/json.hpp"
+
+namespace connector {
+
+struct ConvertRequest {
+  ConversionWorkspace workspace;
+  std::filesystem::path jsonPath;
+  std::filesystem::path projectPath;
+  std::string projectName;
+  std::string spineVersion;  // major.minor
+  std::vector<ArchiveEntry> images;
+};
+
+ConvertRequest decodeConvertRequest(const JsonValue& body);
+std::string requireString(const JsonValue& object, const std::string& key);
+std::string checkSpineVersion(std::string_view text);
+std::string checkRelativePath(std::string_view text, std::string_view label);
+
+}  // namespace connector

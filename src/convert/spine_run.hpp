@@ -1,0 +1,21 @@
+#pragma once
+// Runs Spine's launcher on a staged request and packs the project with its images.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "encoding/json.hpp"
+#include "platform/process_runner.hpp"
+
+namespace connector {
+
+struct ConvertResult {
+  std::vector<std::uint8_t> archive;
+  std::string editorVersion;
+};
+
+ConvertResult runSpineConversion(const JsonValue& body, const std::string& spineExecutable,
+                                 const ProcessRunner& runner = ProcessRunner());
+std::string redactSpineOutput(const std::string& output);
+
+}  // namespace connector

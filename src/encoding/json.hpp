@@ -1,0 +1,75 @@
+#pragma once
+// The JSON value model and its writer. Objects are kept sorted by key bytes; numbers are doubles.
+#include <cstdint>
+#include <initializer_list>
+#include <map>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace connector {
+
+class JsonValue;
+using JsonArray = std::vector<JsonValue>;
+
+// A map ordered by plain byte comparison of the keys.
+class JsonObject : public std::map<std::string, JsonValue, std::less<>> {
+ public:
+  using Base = std::map<std::string, JsonValue, std::less<>>;
+  using Base::Base;
+  JsonObject() = default;
+  // Builds from key/value pairs; a repeated key keeps its first value.
+  JsonObject(std::initializer_list<std::pair<std::string, JsonValue>> members);
+  JsonValue& operator[](const std::string& key);
+};
+
+class JsonValue {
+ public:
+  enum Type : int { Null = 0, Bool = 1, Number = 2, String = 3, Array = 4, Object = 5 };
+
+  JsonValue() = default;
+  JsonValue(std::nullptr_t) {}
+  JsonValue(bool value) : value_(value) {}
+  JsonValue(double value) : value_(value) {}
+  JsonValue(int value) : value_(static_cast<double>(value)) {}
+  JsonValue(const char* text) : value_(text == nullptr ? std::string() : std::string(text)) {}
+  JsonValue(std::string text) : value_(std::move(text)) {}
+  JsonValue(JsonArray array) : value_(std::move(array)) {}
+  JsonValue(JsonObject object) : value_(std::move(object)) {}
+
+  int type() const noexcept { return static_cast<int>(value_.index()); }
+  bool isNull() const noexcept { return type() == Null; }
+  bool isBool() const noexcept { return type() == Bool; }
+  bool isNumber() const noexcept { return type() == Number; }
+  bool isString() const noexcept { return type() == String; }
+  bool isArray() const noexcept { return type() == Array; }
+  bool isObject() const noexcept { return type() == Object; }
+
+  // Typed reads never throw: a mismatch gives false, 0.0 or a shared empty value.
+  bool asBool() const noexcept;
+  double asNumber() const noexcept;
+  const std::string& asString() const noexcept;
+  const JsonArray& asArray() const noexcept;
+  const JsonObject& asObject() const noexcept;
+  const JsonValue* find(std::string_view key) const noexcept;
+
+  // Mutable access: the value becomes an object first if it is not one.
+  JsonObject& makeObject();
+  JsonValue& operator[](const std::string& key);
+  // Mutable access to a held string/array (nullptr when the type differs).
+  std::string* stringIf() noexcept { return std::get_if<std::string>(&value_); }
+  JsonArray* arrayIf() noexcept { return std::get_if<JsonArray>(&value_); }
+
+ private:
+  std::variant<std::monostate, bool, double, std::string, JsonArray, JsonObject> value_;
+};
+
+// Appends the text of value; indent <= 0 is compact, indent > 0 puts members on their own lines.
+void writeJson(std::ostream& out, const JsonValue& value, int indent, int depth = 0);
+std::string toJsonText(const JsonValue& value, int indent);
+// Appends text as a quoted JSON string (the writer's escape table).
+void writeJsonString(std::string& out, std::string_view text);
+
+}  // namespace connector

@@ -1,0 +1,29 @@
+#pragma once
+// The request and response records shared by the server and the connector API.
+#include <functional>
+#include <map>
+#include <string>
+
+namespace connector {
+
+using HeaderMap = std::map<std::string, std::string, std::less<>>;
+
+struct HttpRequest {
+  std::string method;
+  std::string target;
+  std::string path;
+  std::map<std::string, std::string, std::less<>> query;
+  HeaderMap headers;  // names trimmed and lower-cased
+  std::string body;
+  bool secure = false;
+};
+
+struct HttpResponse {
+  int status = 200;
+  HeaderMap headers;  // exact names, written in ascending byte order
+  std::string body;
+};
+
+using RouteHandler = std::function<HttpResponse(const HttpRequest&)>;
+
+}  // namespace connector

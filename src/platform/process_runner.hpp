@@ -1,0 +1,38 @@
+#pragma once
+// Runs one child program hidden, with stdout+stderr merged into one captured buffer and a time-out.
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace connector {
+
+struct ProcessResult {
+  std::uint32_t exitCode = 1;
+  bool timedOut = false;
+  std::string output;  // raw bytes, capped near kOutputCap
+};
+
+class ProcessRunner {
+ public:
+  static constexpr std::chrono::milliseconds kDefaultTimeout{180'000};
+  static constexpr std::size_t kReadChunk = 8192;
+  static constexpr std::size_t kOutputCap = 4'194'304;
+
+  explicit ProcessRunner(std::chrono::milliseconds timeout = kDefaultTimeout) : timeout_(timeout) {}
+
+  // Throws std::runtime_error("无法创建 Spine 输出管道") or
+  // std::runtime_error("无法启动 Spine.com，请检查路径和权限"). An empty workingDirectory
+  // means the connector's own.
+  ProcessResult run(const std::string& executable, const std::vector<std::string>& arguments,
+                    const std::filesystem::path& workingDirectory) const;
+
+ private:
+  std::chrono::milliseconds timeout_;
+};
+
+// One Windows command-line token that the C runtime's argv parsing turns back into text.
+std::wstring quoteArgument(std::string_view utf8);
+
+}  // namespace connector

@@ -1,0 +1,25 @@
+#pragma once
+// The text boundary: inside, every string is UTF-8. Conversions to the OS's wide text and to
+// file-system paths happen only through these functions.
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace connector {
+
+// UTF-8 -> wide text (UTF-16 where wchar_t is 16 bits, as on Windows). Malformed bytes become U+FFFD.
+std::wstring toWide(std::string_view utf8);
+// As toWide, but malformed UTF-8 raises std::runtime_error.
+std::wstring toWideStrict(std::string_view utf8);
+// Wide text -> UTF-8. Unpaired surrogates become U+FFFD.
+std::string toUtf8(std::wstring_view wide);
+// As toUtf8, but unpaired surrogates raise std::runtime_error.
+std::string toUtf8Strict(std::wstring_view wide);
+// True when the bytes are well-formed UTF-8 (no overlongs, surrogates or values past U+10FFFF).
+bool isValidUtf8(std::string_view text);
+
+// UTF-8 <-> path without passing through the ANSI code page. Malformed UTF-8 raises std::runtime_error.
+std::filesystem::path pathFromUtf8(std::string_view utf8);
+std::string pathToUtf8(const std::filesystem::path& path);
+
+}  // namespace connector
