@@ -9,4 +9,7 @@ class ConnectorService;
 // A handler bound to service; every copy shares it.
 RouteHandler makeRouteHandler(ConnectorService& service);
 
+// The one service of the program: port 27843, bound to makeRouteHandler.
+ConnectorService& connectorService();
+
 }  // namespace connector

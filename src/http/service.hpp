@@ -2,15 +2,20 @@
 // The process-wide service: the plain server, a secure slot that never runs here, and the
 // locks the connector API shares between connection threads.
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "http/server.hpp"
 
 namespace connector {
 
+class ConnectorService;
+// Builds the RouteHandler bound to a service (the connector API's makeRouteHandler).
+using RouteHandlerFactory = std::function<RouteHandler(ConnectorService&)>;
+
 class ConnectorService {
  public:
-  explicit ConnectorService(std::uint16_t port = kConnectorPort);
+  explicit ConnectorService(RouteHandlerFactory makeHandler, std::uint16_t port = kConnectorPort);
   ~ConnectorService();
 
   // Starts the plain server with the connector's RouteHandler; true when it runs afterwards.
@@ -24,13 +29,11 @@ class ConnectorService {
   std::mutex& conversionLock() noexcept { return conversionLock_; }
 
  private:
+  RouteHandlerFactory makeHandler_;
   ConnectorServer plain_;
   ConnectorServer secure_;
   std::mutex stateLock_;
   std::mutex conversionLock_;
 };
-
-// The one service of the program, listening on 27843.
-ConnectorService& connectorService();
 
 }  // namespace connector
