@@ -1,0 +1,143 @@
+// A stand-in for Spine's command-line launcher. It accepts the conversion's argument list and,
+// chosen by the skeleton name after --import, either succeeds like Spine or misbehaves on purpose.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/text.hpp"
+#include "support/spine_stub_program.hpp"
+
+namespace connector::test {
+namespace {
+
+struct StubOptions {
+  std::string update;
+  std::string output;
+  std::string import;
+};
+
+StubOptions parseOptions(const std::vector<std::string>& arguments) {
+  StubOptions options;
+  for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
+    const std::string& name = arguments[i];
+    if (name == "--update") {
+      options.update = arguments[++i];
+    } else if (name == "--output") {
+      options.output = arguments[++i];
+    } else if (name == "--import") {
+      options.import = arguments[++i];
+    }
+  }
+  return options;
+}
+
+void writeOut(std::FILE* stream, std::string_view bytes) {
+  std::fwrite(bytes.data(), 1, bytes.size(), stream);
+}
+
+// "4.2.xx" -> "4.2"; no pattern -> "4.2".
+std::string editorVersion(const StubOptions& options) {
+  std::string version = options.update.empty() ? std::string("4.2") : options.update;
+  if (version.size() >= 3 && version.compare(version.size() - 3, 3, ".xx") == 0) {
+    version.resize(version.size() - 3);
+  }
+  return version;
+}
+
+void printStarting(const StubOptions& options) {
+  writeOut(stdout, "Starting: Spine " + editorVersion(options) + ".43\r\n");
+}
+
+void printLicensed() { writeOut(stdout, "Licensed to: Test User\r\n"); }
+
+// Lines of `fill` bytes, each 1023 long plus a line feed, `total` bytes in all.
+void printLines(char fill, std::size_t total) {
+  std::string line(1023, fill);
+  line.push_back('\n');
+  for (std::size_t written = 0; written < total; written += line.size()) writeOut(stdout, line);
+}
+
+bool writeProject(const StubOptions& options, const std::vector<std::string>& arguments,
+                  bool empty) {
+  if (options.output.empty()) return true;
+  std::string content;
+  if (!empty) {
+    content = "glimmer-stub-project\n";
+    content += "cwd=" + pathToUtf8(std::filesystem::current_path()) + "\n";
+    for (const auto& argument : arguments) content += "arg=" + argument + "\n";
+  }
+  std::ofstream file(pathFromUtf8(options.output), std::ios::binary | std::ios::trunc);
+  file.write(content.data(), static_cast<std::streamsize>(content.size()));
+  file.close();
+  if (!file) {
+    writeOut(stderr, "stub: cannot write the project file\n");
+    return false;
+  }
+  return true;
+}
+
+int succeed(const StubOptions& options, const std::vector<std::string>& arguments,
+            bool withVersion = true) {
+  if (withVersion) printStarting(options);
+  printLicensed();
+  return writeProject(options, arguments, false) ? 0 : 2;
+}
+
+}  // namespace
+
+int runSpineStub(const std::vector<std::string>& arguments) {
+  const StubOptions options = parseOptions(arguments);
+  const std::string& mode = options.import;
+
+  if (mode == "stub-fail") {
+    writeOut(stdout, "Licensed to: Someone Else\r\nERROR: cannot import skeleton\r\n");
+    return 1;
+  }
+  if (mode == "stub-fail-silent") {
+    writeOut(stdout, " \n\t\n");
+    return 1;
+  }
+  if (mode == "stub-no-project") {
+    printStarting(options);
+    return 0;
+  }
+  if (mode == "stub-empty-project") {
+    printStarting(options);
+    printLicensed();
+    return writeProject(options, arguments, true) ? 0 : 2;
+  }
+  if (mode == "stub-hang") {
+    std::fflush(stdout);
+    std::this_thread::sleep_for(std::chrono::seconds(600));
+    return 0;
+  }
+  if (mode == "stub-huge-output") {
+    printLines('x', 6u << 20);
+    return writeProject(options, arguments, false) ? 0 : 2;
+  }
+  if (mode == "stub-burst") {
+    printLines('y', 1u << 20);
+    writeOut(stdout, "END-OF-BURST\n");
+    return writeProject(options, arguments, false) ? 0 : 2;
+  }
+  if (mode == "stub-args") {
+    for (const auto& argument : arguments) writeOut(stdout, "arg=" + argument + "\n");
+    return succeed(options, arguments);
+  }
+  if (mode == "stub-no-version") return succeed(options, arguments, false);
+  if (mode == "stub-stderr") {
+    writeOut(stdout, "to-stdout\n");
+    std::fflush(stdout);
+    writeOut(stderr, "to-stderr\n");
+    std::fflush(stderr);
+    return succeed(options, arguments);
+  }
+  return succeed(options, arguments);
+}
+
+}  // namespace connector::test
