@@ -5,6 +5,7 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -18,7 +19,8 @@ using JsonArray = std::vector<JsonValue>;
 class JsonObject : public std::map<std::string, JsonValue, std::less<>> {
  public:
   using Base = std::map<std::string, JsonValue, std::less<>>;
-  using Base::Base;
+  // The map's own constructors are not inherited: its initializer-list constructor would make
+  // every braced list of members ambiguous with the one below.
   JsonObject() = default;
   // Builds from key/value pairs; a repeated key keeps its first value.
   JsonObject(std::initializer_list<std::pair<std::string, JsonValue>> members);

@@ -1,0 +1,189 @@
+#include "encoding/codecs.hpp"
+
+#include <array>
+#include <random>
+#include <stdexcept>
+
+namespace connector {
+namespace {
+
+constexpr std::string_view kBase64Alphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::uint8_t kInvalid = 0xFF;
+
+constexpr std::array<std::uint8_t, 256> makeBase64Table() {
+  std::array<std::uint8_t, 256> table{};
+  table.fill(kInvalid);
+  for (std::size_t i = 0; i < kBase64Alphabet.size(); ++i) {
+    table[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<std::uint8_t>(i);
+  }
+  return table;
+}
+
+constexpr std::array<std::uint8_t, 256> kBase64Values = makeBase64Table();
+constexpr char kUpperHex[] = "0123456789ABCDEF";
+
+[[noreturn]] void failBase64() {
+  throw std::runtime_error("图片数据格式无效");
+}
+
+[[noreturn]] void failUrl() {
+  throw std::runtime_error("URL 编码无效");
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool isUnreserved(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> decodeBase64(std::string_view text) {
+  if (text.size() % 4 != 0) failBase64();
+  // Padding may only end the text, and any amount of it is accepted; the data before it is
+  // decoded as whole groups plus a tail whose leftover bits are dropped.
+  std::size_t dataLength = text.size();
+  while (dataLength > 0 && text[dataLength - 1] == '=') --dataLength;
+  const std::size_t groups = dataLength / 4;
+  const std::size_t tail = dataLength % 4;
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(text.size() / 4 * 3);
+  bytes.resize(groups * 3 + (tail * 6) / 8);
+  const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+  std::uint8_t* out = bytes.data();
+  for (std::size_t g = 0; g < groups; ++g, in += 4, out += 3) {
+    const std::uint32_t a = kBase64Values[in[0]];
+    const std::uint32_t b = kBase64Values[in[1]];
+    const std::uint32_t c = kBase64Values[in[2]];
+    const std::uint32_t d = kBase64Values[in[3]];
+    if (((a | b | c | d) & 0xC0) != 0) failBase64();  // kInvalid has the top bits set
+    const std::uint32_t bits = (a << 18) | (b << 12) | (c << 6) | d;
+    out[0] = static_cast<std::uint8_t>(bits >> 16);
+    out[1] = static_cast<std::uint8_t>(bits >> 8);
+    out[2] = static_cast<std::uint8_t>(bits);
+  }
+  std::uint32_t bits = 0;
+  for (std::size_t i = 0; i < tail; ++i) {
+    const std::uint32_t value = kBase64Values[in[i]];
+    if (value == kInvalid) failBase64();
+    bits = (bits << 6) | value;
+  }
+  if (tail == 2) {
+    out[0] = static_cast<std::uint8_t>(bits >> 4);
+  } else if (tail == 3) {
+    out[0] = static_cast<std::uint8_t>(bits >> 10);
+    out[1] = static_cast<std::uint8_t>(bits >> 2);
+  }
+  return bytes;
+}
+
+std::string encodeBase64(std::string_view bytes) {
+  std::string text;
+  text.reserve((bytes.size() + 2) / 3 * 4);
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const std::uint32_t bits = (std::uint32_t{in[i]} << 16) | (std::uint32_t{in[i + 1]} << 8) | in[i + 2];
+    text += kBase64Alphabet[bits >> 18];
+    text += kBase64Alphabet[(bits >> 12) & 0x3F];
+    text += kBase64Alphabet[(bits >> 6) & 0x3F];
+    text += kBase64Alphabet[bits & 0x3F];
+  }
+  const std::size_t rest = bytes.size() - i;
+  if (rest > 0) {
+    std::uint32_t bits = std::uint32_t{in[i]} << 16;
+    if (rest == 2) bits |= std::uint32_t{in[i + 1]} << 8;
+    text += kBase64Alphabet[bits >> 18];
+    text += kBase64Alphabet[(bits >> 12) & 0x3F];
+    text += rest == 2 ? kBase64Alphabet[(bits >> 6) & 0x3F] : '=';
+    text += '=';
+  }
+  return text;
+}
+
+std::string urlDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '+') {
+      out += ' ';
+    } else if (c == '%' && i + 2 < text.size()) {
+      const int high = hexValue(text[i + 1]);
+      const int low = hexValue(text[i + 2]);
+      if (high < 0 || low < 0) failUrl();
+      out += static_cast<char>(high * 16 + low);
+      i += 2;
+    } else {
+      out += c;  // also a "%" too close to the end to start an escape
+    }
+  }
+  return out;
+}
+
+std::string formValue(std::string_view text, std::string_view name) {
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = text.find('&', start);
+    const std::string_view segment = text.substr(start, end == std::string_view::npos ? text.npos : end - start);
+    const std::size_t equals = segment.find('=');
+    const std::string_view rawName = segment.substr(0, equals);
+    if (urlDecode(rawName) == name) {
+      return equals == std::string_view::npos ? std::string() : urlDecode(segment.substr(equals + 1));
+    }
+    if (end == std::string_view::npos) return std::string();
+    start = end + 1;
+  }
+}
+
+std::string urlEncode(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (isUnreserved(byte)) {
+      out += c;
+    } else {
+      out += '%';
+      out += kUpperHex[byte >> 4];
+      out += kUpperHex[byte & 0x0F];
+    }
+  }
+  return out;
+}
+
+std::string htmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c; break;
+    }
+  }
+  return out;
+}
+
+std::string randomHexToken() {
+  static constexpr char kLowerHex[] = "0123456789abcdef";
+  std::random_device source;
+  std::string token;
+  token.reserve(48);
+  for (int i = 0; i < 48; ++i) {
+    token += kLowerHex[source() & 0x0F];  // one fresh draw per digit: 4 random bits each
+  }
+  return token;
+}
+
+}  // namespace connector

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <stdexcept>
+
+#include "encoding/codecs.hpp"
+
+namespace connector {
+namespace {
+
+std::string asText(const std::vector<std::uint8_t>& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// The message of the error that run raises, or "ok".
+template <typename Run>
+std::string faultOf(Run run) {
+  try {
+    run();
+    return "ok";
+  } catch (const std::runtime_error& error) {
+    return error.what();
+  }
+}
+
+TEST(Base64, DecodesDataAndToleratesAnyTrailingPadding) {
+  const struct {
+    const char* text;
+    std::string bytes;
+  } cases[] = {
+      {"", ""},
+      {"QQ==", "A"},
+      {"QUI=", "AB"},
+      {"QUJD", "ABC"},
+      {"Q===", ""},
+      {"====", ""},
+      {"QUJDRA==", "ABCD"},
+      {"QUJDREU=", "ABCDE"},
+      {"+/+/", "\xFB\xFF\xBF"},
+      {"AAAA", std::string(3, '\0')},
+      {"QR==", "A"},  // leftover bits are dropped
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(asText(decodeBase64(c.text)), c.bytes);
+  }
+}
+
+TEST(Base64, RefusesMalformedText) {
+  for (const char* text : {"QQ", "QUJDR", "QUJ", "QQ==QQ==", "QQ=A", "=QQQ", "QU JD", "QUJD\nQUJD", "QUJD\r\n",
+                           "QU-_", "data:image/png;base64,QQ==", "QUJ\xC3\x84"}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(faultOf([&] { decodeBase64(text); }), "图片数据格式无效");
+  }
+}
+
+TEST(Base64, EncodingRoundTripsEveryByte) {
+  std::string all;
+  for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+  for (std::size_t length = 0; length <= all.size(); length += 37) {
+    const std::string bytes = all.substr(0, length) + all.substr(0, length % 3);
+    EXPECT_EQ(asText(decodeBase64(encodeBase64(bytes))), bytes);
+  }
+  EXPECT_EQ(encodeBase64("A"), "QQ==");
+  EXPECT_EQ(encodeBase64("AB"), "QUI=");
+  EXPECT_EQ(encodeBase64("\xFB\xFF\xBF"), "+/+/");
+}
+
+TEST(UrlCodecs, DecodeRules) {
+  EXPECT_EQ(urlDecode("a+b%20c"), "a b c");
+  EXPECT_EQ(urlDecode("100%4"), "100%4");
+  EXPECT_EQ(urlDecode("%"), "%");
+  EXPECT_EQ(urlDecode("%E5%9b%BE"), "\xE5\x9B\xBE");
+  EXPECT_EQ(urlDecode("a%00b"), std::string("a\0b", 3));
+  EXPECT_EQ(urlDecode("%2B+"), "+ ");
+  for (const char* bad : {"%zz", "%4g", "x%g0y"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(faultOf([&] { urlDecode(bad); }), "URL 编码无效");
+  }
+}
+
+TEST(UrlCodecs, FormValueTakesTheFirstMatch) {
+  EXPECT_EQ(formValue("origin=a&origin=b", "origin"), "a");
+  EXPECT_EQ(formValue("nonce", "nonce"), "");
+  EXPECT_EQ(formValue("a=1", "b"), "");
+  EXPECT_EQ(formValue("x=1&na%6De=v%20w&name=z", "name"), "v w");
+  EXPECT_EQ(formValue("a=1=2&b", "a"), "1=2");
+  EXPECT_EQ(formValue("a=%zz&b=2", "b"), "2");  // values of other names are not decoded
+  EXPECT_EQ(faultOf([] { formValue("%zz=1&b=2", "b"); }), "URL 编码无效");  // names are, in order
+  EXPECT_EQ(formValue("b=2&%zz=1", "b"), "2");
+  EXPECT_EQ(faultOf([] { formValue("b=%zz", "b"); }), "URL 编码无效");
+}
+
+TEST(UrlCodecs, EncodeKeepsOnlyUnreservedBytes) {
+  EXPECT_EQ(urlEncode("http://127.0.0.1:5173"), "http%3A%2F%2F127.0.0.1%3A5173");
+  EXPECT_EQ(urlEncode("骨骼 a.spine"), "%E9%AA%A8%E9%AA%BC%20a.spine");
+  EXPECT_EQ(urlEncode("AZaz09-._~"), "AZaz09-._~");
+  EXPECT_EQ(urlEncode("+%/?&=#"), "%2B%25%2F%3F%26%3D%23");
+  EXPECT_EQ(urlEncode(std::string("\0\xFF", 2)), "%00%FF");
+  EXPECT_EQ(urlDecode(urlEncode("a b+c%d/骨")), "a b+c%d/骨");
+}
+
+TEST(HtmlEscape, ReplacesTheFiveMarkupBytes) {
+  EXPECT_EQ(htmlEscape("<a href=\"x\">Tom's & Jerry</a>"),
+            "&lt;a href=&quot;x&quot;&gt;Tom&#39;s &amp; Jerry&lt;/a&gt;");
+  EXPECT_EQ(htmlEscape("骨骼 http://127.0.0.1:5173"), "骨骼 http://127.0.0.1:5173");
+  EXPECT_EQ(htmlEscape("&amp;"), "&amp;amp;");
+}
+
+TEST(RandomHexToken, FortyEightFreshLowerCaseDigits) {
+  std::set<std::string> tokens;
+  std::set<char> digitsSeen;
+  for (int i = 0; i < 20; ++i) {
+    const std::string token = randomHexToken();
+    ASSERT_EQ(token.size(), 48u);
+    EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos) << token;
+    tokens.insert(token);
+    digitsSeen.insert(token.begin(), token.end());
+  }
+  EXPECT_EQ(tokens.size(), 20u);
+  EXPECT_EQ(digitsSeen.size(), 16u);  // 960 draws leave no digit out, short of a broken source
+}
+
+}  // namespace
+}  // namespace connector
