@@ -1,0 +1,47 @@
+#include "http/connection.hpp"
+
+#include <exception>
+#include <string>
+
+#include "encoding/json.hpp"
+#include "http/request_parser.hpp"
+#include "http/response_writer.hpp"
+
+namespace connector {
+
+HttpResponse answerRequest(ByteSource& source, const RouteHandler& handler) {
+  HttpRequest request;
+  int errorStatus = 400;
+  HttpResponse response;
+  if (!parseRequest(source, request, errorStatus)) {
+    response.status = errorStatus;
+    response.body = "Bad request";
+  } else {
+    try {
+      response = handler(request);
+    } catch (const std::exception& error) {
+      response = HttpResponse{};
+      response.status = 500;
+      response.headers["Content-Type"] = "application/json; charset=utf-8";
+      response.body = R"({"code":"INTERNAL_ERROR","message":)";
+      writeJsonString(response.body, error.what());
+      response.body += '}';
+    }
+  }
+  response.headers["Content-Length"] = std::to_string(response.body.size());
+  response.headers["Connection"] = "close";
+  return response;
+}
+
+void handleConnection(std::unique_ptr<StreamSocket> socket, std::shared_ptr<void> tlsContext,
+                      RouteHandler handler) noexcept {
+  if (tlsContext || !socket) return;
+  try {
+    writeResponse(*socket, answerRequest(*socket, handler));
+  } catch (...) {
+    // Out of memory or a handler throwing something that is not a standard exception:
+    // this connection is closed unanswered, the process and the other connections go on.
+  }
+}
+
+}  // namespace connector

@@ -1,0 +1,21 @@
+#pragma once
+// One connection's cycle: read a request, call the handler, write the reply.
+#include <memory>
+
+#include "http/byte_stream.hpp"
+#include "http/http_types.hpp"
+#include "http/socket.hpp"
+
+namespace connector {
+
+// The reply for the request read from source: the handler's answer, "Bad request" with 400 or
+// 413 when the request cannot be read, or the INTERNAL_ERROR reply when the handler throws.
+// Content-Length and "Connection: close" are always set here.
+HttpResponse answerRequest(ByteSource& source, const RouteHandler& handler);
+
+// Reads, answers and writes one request, then closes the socket. Never throws: a failure
+// costs only this connection. A TLS context (never present here) closes it unanswered.
+void handleConnection(std::unique_ptr<StreamSocket> socket, std::shared_ptr<void> tlsContext,
+                      RouteHandler handler) noexcept;
+
+}  // namespace connector

@@ -1,0 +1,185 @@
+#include "http/request_parser.hpp"
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "encoding/codecs.hpp"
+
+namespace connector {
+namespace {
+
+constexpr std::string_view kBlankLine = "\r\n\r\n";
+
+// The C locale's white-space set.
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::string lowerAscii(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return result;
+}
+
+std::vector<std::string_view> splitLines(std::string_view head) {
+  std::vector<std::string_view> lines;
+  while (!head.empty()) {
+    const std::size_t end = head.find('\n');
+    std::string_view line = head.substr(0, end);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    if (end == std::string_view::npos) break;
+    head.remove_prefix(end + 1);
+  }
+  return lines;
+}
+
+std::vector<std::string_view> splitTokens(std::string_view line) {
+  std::vector<std::string_view> tokens;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && isSpace(line[i])) ++i;
+    const std::size_t start = i;
+    while (i < line.size() && !isSpace(line[i])) ++i;
+    if (i > start) tokens.push_back(line.substr(start, i - start));
+  }
+  return tokens;
+}
+
+// Reads a decimal number the way strtoull does with base 10: leading white space and one sign
+// are accepted, reading stops at the first non-digit, a minus sign negates modulo 2^64.
+// No value when there is no digit or the magnitude does not fit in 64 bits.
+std::optional<std::uint64_t> readUnsigned(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && isSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t value = 0;
+  bool anyDigit = false;
+  bool overflow = false;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    anyDigit = true;
+    const auto digit = static_cast<std::uint64_t>(text[i] - '0');
+    if (value > (kMax - digit) / 10) overflow = true;
+    if (!overflow) value = value * 10 + digit;
+  }
+  if (!anyDigit || overflow) return std::nullopt;
+  return negative ? (~value + 1) : value;
+}
+
+bool parseQuery(std::string_view query, HttpRequest& request) {
+  try {
+    while (true) {
+      const std::size_t amp = query.find('&');
+      const std::string_view piece = query.substr(0, amp);
+      const std::size_t eq = piece.find('=');
+      const std::string_view name = piece.substr(0, eq);
+      const std::string_view value =
+          eq == std::string_view::npos ? std::string_view{} : piece.substr(eq + 1);
+      request.query[urlDecode(name)] = urlDecode(value);
+      if (amp == std::string_view::npos) break;
+      query.remove_prefix(amp + 1);
+    }
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
+}
+
+// Receives until the buffer holds the blank line; its position, or no value on failure.
+std::optional<std::size_t> receiveHead(ByteSource& source, std::string& buffer, int& errorStatus) {
+  char chunk[kReceiveSize];
+  std::size_t searchFrom = 0;
+  while (true) {
+    if (buffer.size() >= kBlankLine.size()) {
+      const std::size_t found = buffer.find(kBlankLine, searchFrom);
+      if (found != std::string::npos) return found;
+      // Only the tail could still start the blank line once more bytes arrive.
+      searchFrom = buffer.size() - (kBlankLine.size() - 1);
+    }
+    const long received = source.receive(chunk, sizeof chunk);
+    if (received <= 0) return std::nullopt;
+    buffer.append(chunk, static_cast<std::size_t>(received));
+    if (buffer.size() > kHeadLimit) {
+      errorStatus = 413;
+      return std::nullopt;
+    }
+  }
+}
+
+}  // namespace
+
+bool parseRequest(ByteSource& source, HttpRequest& request, int& errorStatus) {
+  std::string buffer;
+  const std::optional<std::size_t> headEnd = receiveHead(source, buffer, errorStatus);
+  if (!headEnd) return false;
+
+  const std::vector<std::string_view> lines =
+      splitLines(std::string_view(buffer).substr(0, *headEnd));
+  if (lines.empty()) return false;
+  const std::vector<std::string_view> tokens = splitTokens(lines.front());
+  if (tokens.size() < 3) return false;
+  request.method = tokens[0];
+  request.target = tokens[1];
+
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const std::string_view line = lines[i];
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    request.headers[lowerAscii(trim(line.substr(0, colon)))] = trim(line.substr(colon + 1));
+  }
+
+  const std::size_t question = request.target.find('?');
+  request.path = request.target.substr(0, question);
+  if (question != std::string::npos &&
+      !parseQuery(std::string_view(request.target).substr(question + 1), request)) {
+    return false;
+  }
+
+  std::uint64_t length = 0;
+  if (const auto header = request.headers.find("content-length"); header != request.headers.end()) {
+    const std::optional<std::uint64_t> parsed = readUnsigned(header->second);
+    if (!parsed) return false;
+    length = *parsed;
+  }
+  if (length > kBodyLimit) {
+    errorStatus = 413;
+    return false;
+  }
+
+  // Bounded by kBodyLimit, so one reservation avoids regrowing a large body.
+  const auto wanted = static_cast<std::size_t>(length);
+  std::string& body = request.body;
+  body.clear();
+  body.reserve(wanted);
+  const std::size_t bodyStart = *headEnd + kBlankLine.size();
+  body.append(buffer, bodyStart, std::min(buffer.size() - bodyStart, wanted));
+  buffer = std::string();
+
+  char chunk[kReceiveSize];
+  while (body.size() < wanted) {
+    const long received = source.receive(chunk, sizeof chunk);
+    if (received <= 0) return false;
+    body.append(chunk, std::min(static_cast<std::size_t>(received), wanted - body.size()));
+  }
+  return true;
+}
+
+}  // namespace connector

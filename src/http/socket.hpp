@@ -1,0 +1,59 @@
+#pragma once
+// TCP sockets on the IPv4 loopback address, behind one interface for Winsock and BSD sockets.
+#include <cstdint>
+#include <memory>
+
+#include "http/byte_stream.hpp"
+
+namespace connector {
+
+// Keeps the platform socket library started while it lives (Winsock needs this, BSD sockets
+// do not). Every socket below holds one, so the library outlives its sockets.
+class SocketLibrary {
+ public:
+  SocketLibrary();
+  ~SocketLibrary();
+  SocketLibrary(const SocketLibrary&) = delete;
+  SocketLibrary& operator=(const SocketLibrary&) = delete;
+  bool ready() const noexcept { return ready_; }
+
+ private:
+  bool ready_ = false;
+};
+
+// A connected stream socket, closed by its destructor. Never inherited by child processes.
+class StreamSocket : public ByteSource, public ByteSink {
+ public:
+  // Connects to 127.0.0.1:port; null when the connection cannot be made.
+  static std::unique_ptr<StreamSocket> connectLoopback(std::uint16_t port);
+
+  // Ends the sending direction; the peer sees the end of the stream.
+  virtual void shutdownSend() noexcept = 0;
+};
+
+// How a listener treats other sockets that want the same port.
+enum class PortSharing {
+  exclusive,     // nobody may bind beside us (Windows: SO_EXCLUSIVEADDRUSE; POSIX: SO_REUSEADDR)
+  reuseAddress,  // plain SO_REUSEADDR on every platform
+};
+
+enum class ListenStatus { listening, libraryFailed, createFailed, bindFailed };
+
+class ListeningSocket {
+ public:
+  struct Opened {
+    ListenStatus status = ListenStatus::createFailed;
+    std::unique_ptr<ListeningSocket> socket;  // set only when listening
+  };
+  // Binds 127.0.0.1:port and listens.
+  static Opened open(std::uint16_t port, int backlog, PortSharing sharing);
+
+  virtual ~ListeningSocket() = default;
+  // Waits for the next connection; null when accept fails, as it does after wake().
+  virtual std::unique_ptr<StreamSocket> accept() = 0;
+  // Makes a blocked accept() on another thread return and refuses further connections.
+  // The object must still be destroyed afterwards.
+  virtual void wake() noexcept = 0;
+};
+
+}  // namespace connector

@@ -1,0 +1,124 @@
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <utility>
+
+#include "http/socket.hpp"
+
+namespace connector {
+namespace {
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) noexcept : fd_(fd) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&&) = delete;
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const noexcept { return fd_; }
+  int release() noexcept { return std::exchange(fd_, -1); }
+  explicit operator bool() const noexcept { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+sockaddr_in loopbackAddress(std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+class PosixStreamSocket final : public StreamSocket {
+ public:
+  explicit PosixStreamSocket(UniqueFd fd) noexcept : fd_(std::move(fd)) {}
+
+  long receive(char* buffer, std::size_t size) override {
+    ssize_t received;
+    do {
+      received = ::recv(fd_.get(), buffer, size, 0);
+    } while (received < 0 && errno == EINTR);
+    return static_cast<long>(received);
+  }
+
+  long send(const char* data, std::size_t size) override {
+    ssize_t sent;
+    do {
+      // A peer that has gone away must not raise SIGPIPE and end the process.
+      sent = ::send(fd_.get(), data, size, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return static_cast<long>(sent);
+  }
+
+  void shutdownSend() noexcept override { ::shutdown(fd_.get(), SHUT_WR); }
+
+ private:
+  UniqueFd fd_;
+};
+
+class PosixListeningSocket final : public ListeningSocket {
+ public:
+  explicit PosixListeningSocket(UniqueFd fd) noexcept : fd_(std::move(fd)) {}
+
+  std::unique_ptr<StreamSocket> accept() override {
+    UniqueFd connection(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!connection) return nullptr;
+    return std::make_unique<PosixStreamSocket>(std::move(connection));
+  }
+
+  // Shutting a listening socket down fails a blocked accept; the descriptor itself stays
+  // open until destruction, so the accept thread never sees a reused number.
+  void wake() noexcept override { ::shutdown(fd_.get(), SHUT_RDWR); }
+
+ private:
+  UniqueFd fd_;
+};
+
+}  // namespace
+
+SocketLibrary::SocketLibrary() : ready_(true) {}
+SocketLibrary::~SocketLibrary() = default;
+
+std::unique_ptr<StreamSocket> StreamSocket::connectLoopback(std::uint16_t port) {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  if (!fd) return nullptr;
+  const sockaddr_in address = loopbackAddress(port);
+  int result;
+  do {
+    result = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  } while (result < 0 && errno == EINTR);
+  if (result < 0) return nullptr;
+  return std::make_unique<PosixStreamSocket>(std::move(fd));
+}
+
+ListeningSocket::Opened ListeningSocket::open(std::uint16_t port, int backlog, PortSharing) {
+  // On POSIX, SO_REUSEADDR only allows binding over connections in TIME_WAIT, never beside an
+  // active listener, so both sharing modes use it.
+  Opened opened;
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  if (!fd) {
+    opened.status = ListenStatus::createFailed;
+    return opened;
+  }
+  const int one = 1;
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  const sockaddr_in address = loopbackAddress(port);
+  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd.get(), backlog) != 0) {
+    opened.status = ListenStatus::bindFailed;
+    return opened;
+  }
+  opened.status = ListenStatus::listening;
+  opened.socket = std::make_unique<PosixListeningSocket>(std::move(fd));
+  return opened;
+}
+
+}  // namespace connector

@@ -1,0 +1,132 @@
+#include "platform/win32.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <utility>
+
+#include "http/socket.hpp"
+
+namespace connector {
+namespace {
+
+sockaddr_in loopbackAddress(std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+// Sockets are inheritable handles by default; a child process (Spine) must never hold one,
+// or it would keep the port or a browser connection open after we let go.
+UniqueSocket newSocket() {
+  return UniqueSocket(
+      WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
+}
+
+int clampedSize(std::size_t size) { return static_cast<int>(std::min<std::size_t>(size, INT_MAX)); }
+
+class WinStreamSocket final : public StreamSocket {
+ public:
+  explicit WinStreamSocket(UniqueSocket socket) noexcept : socket_(std::move(socket)) {}
+
+  long receive(char* buffer, std::size_t size) override {
+    return ::recv(socket_.get(), buffer, clampedSize(size), 0);
+  }
+
+  long send(const char* data, std::size_t size) override {
+    return ::send(socket_.get(), data, clampedSize(size), 0);
+  }
+
+  void shutdownSend() noexcept override { ::shutdown(socket_.get(), SD_SEND); }
+
+ private:
+  SocketLibrary library_;  // declared first: released after the socket is closed
+  UniqueSocket socket_;
+};
+
+class WinListeningSocket final : public ListeningSocket {
+ public:
+  explicit WinListeningSocket(UniqueSocket socket) noexcept : socket_(socket.release()) {}
+  ~WinListeningSocket() override { close(); }
+
+  std::unique_ptr<StreamSocket> accept() override {
+    UniqueSocket connection(::accept(socket_, nullptr, nullptr));
+    if (!connection) return nullptr;
+    SetHandleInformation(reinterpret_cast<HANDLE>(connection.get()), HANDLE_FLAG_INHERIT, 0);
+    return std::make_unique<WinStreamSocket>(std::move(connection));
+  }
+
+  // Winsock's shutdown does not wake a blocked accept; closing the socket does. The handle
+  // value never changes, so the accept thread reads it without a race.
+  void wake() noexcept override { close(); }
+
+ private:
+  void close() noexcept {
+    if (!closed_.exchange(true)) ::closesocket(socket_);
+  }
+
+  SocketLibrary library_;  // declared first: released after the socket is closed
+  const SOCKET socket_;
+  std::atomic<bool> closed_{false};
+};
+
+}  // namespace
+
+SocketLibrary::SocketLibrary() {
+  WSADATA data{};
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
+  if (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 2) {
+    WSACleanup();
+    return;
+  }
+  ready_ = true;
+}
+
+SocketLibrary::~SocketLibrary() {
+  if (ready_) WSACleanup();
+}
+
+std::unique_ptr<StreamSocket> StreamSocket::connectLoopback(std::uint16_t port) {
+  SocketLibrary library;
+  if (!library.ready()) return nullptr;
+  UniqueSocket socket = newSocket();
+  if (!socket) return nullptr;
+  const sockaddr_in address = loopbackAddress(port);
+  if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    return nullptr;
+  }
+  return std::make_unique<WinStreamSocket>(std::move(socket));
+}
+
+ListeningSocket::Opened ListeningSocket::open(std::uint16_t port, int backlog,
+                                              PortSharing sharing) {
+  Opened opened;
+  SocketLibrary library;
+  if (!library.ready()) {
+    opened.status = ListenStatus::libraryFailed;
+    return opened;
+  }
+  UniqueSocket socket = newSocket();
+  if (!socket) {
+    opened.status = ListenStatus::createFailed;
+    return opened;
+  }
+  // With SO_REUSEADDR Windows lets another program bind the same port beside ours (or ours
+  // beside it) and steal connections; SO_EXCLUSIVEADDRUSE forbids that.
+  const int option = sharing == PortSharing::exclusive ? SO_EXCLUSIVEADDRUSE : SO_REUSEADDR;
+  const BOOL one = TRUE;
+  ::setsockopt(socket.get(), SOL_SOCKET, option, reinterpret_cast<const char*>(&one), sizeof one);
+  const sockaddr_in address = loopbackAddress(port);
+  if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(socket.get(), backlog) != 0) {
+    opened.status = ListenStatus::bindFailed;
+    return opened;
+  }
+  opened.status = ListenStatus::listening;
+  opened.socket = std::make_unique<WinListeningSocket>(std::move(socket));
+  return opened;
+}
+
+}  // namespace connector
