@@ -1,0 +1,66 @@
+#include "api/convert_endpoint.hpp"
+
+#include <mutex>
+#include <utility>
+
+#include "api/api_replies.hpp"
+#include "config/origin_allow_list.hpp"
+#include "convert/convert_request.hpp"
+#include "convert/spine_run.hpp"
+#include "convert/workspace.hpp"
+#include "encoding/codecs.hpp"
+#include "encoding/json_parser.hpp"
+#include "http/service.hpp"
+#include "platform/spine_locator.hpp"
+
+namespace connector {
+
+namespace {
+
+HttpResponse zipResponse(ConvertResult result, const std::string& fileName, const std::string& origin) {
+  HttpResponse response;
+  const std::string encodedName = urlEncode(fileName);
+  response.headers["Content-Type"] = "application/zip";
+  // The plain filename stays ASCII; the real (UTF-8) name travels percent-encoded only.
+  response.headers["Content-Disposition"] =
+      "attachment; filename=\"Glimmer.zip\"; filename*=UTF-8''" + encodedName;
+  response.headers["X-Spine-File-Name"] = encodedName;
+  response.headers["X-Spine-Editor-Version"] = std::move(result.editorVersion);
+  response.headers["Access-Control-Expose-Headers"] = "X-Spine-File-Name, X-Spine-Editor-Version";
+  addCorsHeaders(response, origin);
+  // The archive may be hundreds of MiB: copy it into the body once and free it at once.
+  response.body.assign(reinterpret_cast<const char*>(result.archive.data()), result.archive.size());
+  std::vector<std::uint8_t>().swap(result.archive);
+  return response;
+}
+
+}  // namespace
+
+HttpResponse convertResponse(ConnectorService& service, const HttpRequest& request,
+                             const std::string& origin) {
+  {
+    std::lock_guard lock(service.stateLock());
+    if (!OriginAllowList::isOriginAllowed(origin)) {
+      JsonObject body = errorObject(
+          {403, "ORIGIN_NOT_ALLOWED", "需要先授权当前网站使用本地 Spine 连接器"});
+      body["pairUrl"] = pairUrlFor(request, origin);
+      return jsonResponse(403, std::move(body), origin);
+    }
+  }
+
+  // Spine is looked up before the body is parsed, so a missing Spine is reported as such
+  // whatever the body holds.
+  const std::string spineExecutable = SpineLocator::locate();
+  if (spineExecutable.empty()) {
+    return errorResponse(
+        {503, "SPINE_NOT_FOUND", "没有找到 Spine，请在连接器应用中选择 Spine 路径"}, origin);
+  }
+  const JsonValue body = parseJson(request.body);
+
+  std::lock_guard lock(service.conversionLock());
+  ConvertResult result = runSpineConversion(body, spineExecutable);
+  const std::string fileName = sanitizeProjectName(requireString(body, "projectName")) + ".zip";
+  return zipResponse(std::move(result), fileName, origin);
+}
+
+}  // namespace connector

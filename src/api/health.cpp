@@ -1,0 +1,37 @@
+#include "api/health.hpp"
+
+#include <mutex>
+
+#include "api/api_replies.hpp"
+#include "api/platform_name.hpp"
+#include "config/origin_allow_list.hpp"
+#include "encoding/json.hpp"
+#include "http/service.hpp"
+#include "platform/spine_locator.hpp"
+
+namespace connector {
+
+namespace {
+constexpr const char* kConnectorVersion = "2.0.0";
+}  // namespace
+
+HttpResponse healthResponse(ConnectorService& service, const HttpRequest& request,
+                            const std::string& origin) {
+  // Held for the whole report, so it never mixes a pairing half-saved by another thread.
+  std::lock_guard lock(service.stateLock());
+  const bool authorized = OriginAllowList::isOriginAllowed(origin);
+  const bool spineFound = !SpineLocator::locate().empty();
+  const bool secureAvailable = service.secureServer().isRunning();
+
+  JsonObject report;
+  report["connectorVersion"] = kConnectorVersion;
+  report["authorized"] = authorized;
+  report["spineFound"] = spineFound;
+  report["secureAvailable"] = secureAvailable;
+  report["platform"] = platformName();
+  report["supportedVersions"] = JsonArray{"3.8", "4.0", "4.1", "4.2", "4.3"};
+  if (!authorized) report["pairUrl"] = pairUrlFor(request, origin);
+  return jsonResponse(200, std::move(report), origin);
+}
+
+}  // namespace connector

@@ -1,0 +1,106 @@
+#include "api/pairing.hpp"
+
+#include <iterator>
+#include <utility>
+
+#include "config/config.hpp"
+#include "config/origin_allow_list.hpp"
+#include "encoding/codecs.hpp"
+#include "http/service.hpp"
+
+namespace connector {
+
+namespace {
+
+constexpr const char* kPagePrefix =
+    "<!doctype html><meta charset=\"utf-8\"><title>Glimmer连接器</title><style>"
+    "body{font:16px system-ui;max-width:620px;margin:60px auto;padding:24px;color:#e9ebff;"
+    "background:#10131e}main{padding:28px;border:1px solid #38415d;border-radius:12px;"
+    "background:#181e2c}button{padding:10px 18px;border:0;border-radius:7px;color:white;"
+    "background:#5b5ce2;cursor:pointer}code{word-break:break-all;color:#aeb8e8}</style><main>";
+
+constexpr const char* kInvalidOriginHtml = "<h2>授权地址无效</h2>";
+constexpr const char* kExpiredHtml = "<h2>授权已过期，请返回编辑器重试</h2>";
+
+}  // namespace
+
+PairingRegistry::PairingRegistry(Clock now) : now_(std::move(now)) {}
+
+void PairingRegistry::add(const std::string& nonce, const std::string& origin) {
+  std::lock_guard lock(lock_);
+  const auto now = now_();
+  std::erase_if(pending_, [now](const auto& entry) { return entry.second.expiresAt < now; });
+  pending_.insert_or_assign(nonce, PendingPairing{origin, now + kLifetime});
+}
+
+std::optional<std::string> PairingRegistry::take(const std::string& nonce) {
+  PendingPairing entry;
+  {
+    std::lock_guard lock(lock_);
+    auto found = pending_.find(nonce);
+    if (found == pending_.end()) return std::nullopt;
+    entry = std::move(found->second);
+    pending_.erase(found);
+  }
+  if (entry.expiresAt < now_()) return std::nullopt;
+  return std::move(entry.origin);
+}
+
+std::size_t PairingRegistry::size() const {
+  std::lock_guard lock(lock_);
+  return pending_.size();
+}
+
+PairingRegistry& pairingRegistry() {
+  static PairingRegistry registry;
+  return registry;
+}
+
+HttpResponse htmlPage(int status, const std::string& innerHtml) {
+  HttpResponse response;
+  response.status = status;
+  response.headers["Content-Type"] = "text/html; charset=utf-8";
+  response.headers["Cache-Control"] = "no-store";
+  // A hostile page must not be able to show this page in a hidden frame and steer the click.
+  response.headers["X-Frame-Options"] = "DENY";
+  response.headers["Content-Security-Policy"] = "frame-ancestors 'none'";
+  response.body = kPagePrefix;
+  response.body += innerHtml;
+  response.body += "</main>";
+  return response;
+}
+
+HttpResponse pairingPageResponse(PairingRegistry& registry, const HttpRequest& request) {
+  auto found = request.query.find("origin");
+  const std::string origin = found == request.query.end() ? std::string() : found->second;
+  if (!OriginAllowList::isValidOrigin(origin)) return htmlPage(400, kInvalidOriginHtml);
+
+  const std::string nonce = randomHexToken();
+  registry.add(nonce, origin);
+
+  std::string html =
+      "<h2>授权 Glimmer编辑器</h2><p>是否允许下面的网站调用本机 Spine，将它生成的 JSON 转换为 "
+      "<code>.spine</code> 文件？</p><p><code>";
+  html += htmlEscape(origin);
+  html += "</code></p><form method=\"post\" action=\"/pair\"><input type=\"hidden\" name=\"nonce\" value=\"";
+  html += nonce;
+  html += "\"><button type=\"submit\">允许此网站</button></form>";
+  return htmlPage(200, html);
+}
+
+HttpResponse pairingConfirmResponse(PairingRegistry& registry, ConnectorService& service,
+                                    const HttpRequest& request) {
+  const std::string nonce = formValue(request.body, "nonce");
+  std::optional<std::string> origin = registry.take(nonce);
+  if (!origin) return htmlPage(400, kExpiredHtml);
+  {
+    std::lock_guard lock(service.stateLock());
+    addAllowedOrigin(*origin);
+  }
+  std::string html = "<h2>授权成功</h2><p><code>";
+  html += htmlEscape(*origin);
+  html += "</code> 现在可以生成 Spine 工程。请关闭此页面并回到编辑器重试。</p>";
+  return htmlPage(200, html);
+}
+
+}  // namespace connector
