@@ -23,6 +23,8 @@ void saveConfig(const ConnectorConfig& config);
 void addAllowedOrigin(const std::string& origin);
 
 // Held around every whole load-modify-save in the process (window and server alike).
-std::mutex& settingsMutex();
+// loadConfig, saveConfig and addAllowedOrigin take it themselves, so it is recursive: a caller
+// holding it may still call them.
+std::recursive_mutex& settingsMutex();
 
 }  // namespace connector

@@ -1,0 +1,70 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "config/durable_file.hpp"
+
+namespace connector {
+namespace {
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) noexcept : fd_(fd) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const noexcept { return fd_; }
+  explicit operator bool() const noexcept { return fd_ >= 0; }
+  // Closes now and reports whether the kernel accepted the close (a late write error shows here).
+  bool close() noexcept { return ::close(std::exchange(fd_, -1)) == 0; }
+
+ private:
+  int fd_;
+};
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+int fsyncRetrying(int fd) {
+  int result = 0;
+  do {
+    result = ::fsync(fd);
+  } while (result != 0 && errno == EINTR);
+  return result;
+}
+
+}  // namespace
+
+DurableWrite writeFileDurably(const std::filesystem::path& path, std::string_view bytes) {
+  UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!file) return DurableWrite::OpenFailed;
+  if (!writeAll(file.get(), bytes)) return DurableWrite::WriteFailed;
+  if (fsyncRetrying(file.get()) != 0) return DurableWrite::WriteFailed;
+  if (!file.close()) return DurableWrite::WriteFailed;
+  return DurableWrite::Written;
+}
+
+void replaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+  std::filesystem::rename(from, to);
+  // The rename itself lives in the directory; sync it too. Best effort: the settings are already
+  // in place, and some file systems refuse fsync on a directory.
+  std::filesystem::path folder = to.parent_path();
+  if (folder.empty()) folder = u8".";
+  UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory) fsyncRetrying(directory.get());
+}
+
+}  // namespace connector
