@@ -1,0 +1,73 @@
+#include "platform/spine_locator.hpp"
+
+#include "config/config.hpp"
+#include "platform/environment.hpp"
+#include "platform/text.hpp"
+
+namespace connector {
+
+std::string joinWindowsPath(std::string_view folder, std::string_view name) {
+  std::string joined(folder);
+  const bool endsInSeparator = !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
+  const bool bareDrive = folder.size() == 2 && folder[1] == ':' &&
+                         ((folder[0] >= 'A' && folder[0] <= 'Z') || (folder[0] >= 'a' && folder[0] <= 'z'));
+  if (!folder.empty() && !endsInSeparator && !bareDrive) joined.push_back('\\');
+  joined.append(name);
+  return joined;
+}
+
+std::string joinPosixPath(std::string_view folder, std::string_view name) {
+  std::string joined(folder);
+  if (!folder.empty() && folder.back() != '/') joined.push_back('/');
+  joined.append(name);
+  return joined;
+}
+
+std::vector<std::string> splitSearchPath(std::string_view value, char separator) {
+  std::vector<std::string> folders;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = value.find(separator, start);
+    std::string_view piece = value.substr(start, end == std::string_view::npos ? end : end - start);
+    if (piece.size() >= 2 && piece.front() == '"' && piece.back() == '"') {
+      piece = piece.substr(1, piece.size() - 2);
+    }
+    if (!piece.empty()) folders.emplace_back(piece);
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  return folders;
+}
+
+std::vector<std::filesystem::path> locatorCandidates() {
+  std::vector<std::string> texts;
+  texts.push_back(readEnvironmentStrict("SPINE_EXECUTABLE"));
+  texts.push_back(loadConfig().spineExecutable);
+  for (std::string& candidate : installationCandidates()) texts.push_back(std::move(candidate));
+  for (const std::string& folder : splitSearchPath(readEnvironmentStrict("PATH"), searchPathSeparator())) {
+    texts.push_back(joinLauncherPath(folder, launcherName()));
+  }
+
+  std::vector<std::filesystem::path> candidates;
+  candidates.reserve(texts.size());
+  for (const std::string& text : texts) {
+    if (text.empty()) continue;
+    std::filesystem::path candidate = pathFromUtf8(text);
+    if (!candidate.empty()) candidates.push_back(std::move(candidate));
+  }
+  return candidates;
+}
+
+std::string SpineLocator::locate() {
+  try {
+    for (const std::filesystem::path& candidate : locatorCandidates()) {
+      std::string text = pathToUtf8(candidate);
+      if (!text.empty() && isLauncherFile(candidate)) return text;
+    }
+  } catch (...) {
+    // Any failure of the search (an undecodable environment value, memory) means "not found".
+  }
+  return {};
+}
+
+}  // namespace connector

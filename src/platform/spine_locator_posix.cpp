@@ -1,0 +1,29 @@
+#include <system_error>
+
+#include "platform/environment.hpp"
+#include "platform/spine_locator.hpp"
+
+namespace connector {
+
+std::string_view launcherName() { return "Spine.sh"; }
+
+char searchPathSeparator() { return ':'; }
+
+std::string joinLauncherPath(std::string_view folder, std::string_view name) {
+  return joinPosixPath(folder, name);
+}
+
+std::vector<std::string> installationCandidates() {
+  std::vector<std::string> candidates;
+  const std::string home = readEnvironmentStrict("HOME");
+  if (!home.empty()) candidates.push_back(joinPosixPath(joinPosixPath(home, "Spine"), launcherName()));
+  return candidates;
+}
+
+bool isLauncherFile(const std::filesystem::path& candidate) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(candidate, error);  // follows links
+  return !error && status.type() == std::filesystem::file_type::regular;
+}
+
+}  // namespace connector

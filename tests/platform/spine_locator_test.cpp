@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "platform/locator_fixture.hpp"
+#include "platform/spine_locator.hpp"
+#include "platform/text.hpp"
+
+namespace connector {
+namespace {
+
+namespace fs = std::filesystem;
+using test::LocatorTest;
+
+std::vector<std::string> candidateTexts() {
+  std::vector<std::string> texts;
+  for (const fs::path& candidate : locatorCandidates()) texts.push_back(pathToUtf8(candidate));
+  return texts;
+}
+
+fs::path launcherIn(const fs::path& folder) { return folder / pathFromUtf8(launcherName()); }
+
+TEST(LocatorRules, JoinsWindowsPaths) {
+  const struct {
+    const char* folder;
+    const char* joined;
+  } cases[] = {
+      {"C:\\Tools", "C:\\Tools\\Spine.com"},     {"C:\\Bin\\", "C:\\Bin\\Spine.com"},
+      {"C:/Bin/", "C:/Bin/Spine.com"},           {"C:", "C:Spine.com"},
+      {"d:", "d:Spine.com"},                     {"C:\\", "C:\\Spine.com"},
+      {"Tools", "Tools\\Spine.com"},             {"\\\\host\\share", "\\\\host\\share\\Spine.com"},
+      {"C:\\程序", "C:\\程序\\Spine.com"},        {"\"C:\\Tools", "\"C:\\Tools\\Spine.com"},
+      {"CD:", "CD:\\Spine.com"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(joinWindowsPath(c.folder, "Spine.com"), c.joined) << c.folder;
+}
+
+TEST(LocatorRules, JoinsPosixPaths) {
+  const struct {
+    const char* folder;
+    const char* joined;
+  } cases[] = {
+      {"/opt/bin", "/opt/bin/Spine.sh"}, {"/opt/bin/", "/opt/bin/Spine.sh"}, {"/", "/Spine.sh"},
+      {"bin", "bin/Spine.sh"},           {"C:", "C:/Spine.sh"},              {"a\\", "a\\/Spine.sh"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(joinPosixPath(c.folder, "Spine.sh"), c.joined) << c.folder;
+}
+
+TEST(LocatorRules, SplitsSearchPaths) {
+  using Folders = std::vector<std::string>;
+  const struct {
+    const char* value;
+    char separator;
+    Folders folders;
+  } cases[] = {
+      {";;\"C:\\Tools\";C:\\Bin\\;", ';', {"C:\\Tools", "C:\\Bin\\"}},
+      {"", ';', {}},
+      {";", ';', {}},
+      {"\"\"", ';', {}},                      // nothing but two quotes
+      {"\"", ';', {"\""}},                    // too short to be quoted
+      {"\"\"\"", ';', {"\""}},
+      {"\"C:\\Tools", ';', {"\"C:\\Tools"}},  // quoted on one side only
+      {"C:\\Tools\"", ';', {"C:\\Tools\""}},
+      {" a ; b ", ';', {" a ", " b "}},       // no trimming
+      {"\"a;b\"", ';', {"\"a", "b\""}},       // quotes do not protect a separator
+      {"C:\\a:b", ';', {"C:\\a:b"}},
+      {"/usr/bin::\"/opt/x\":", ':', {"/usr/bin", "/opt/x"}},
+      {"/usr/bin;/opt", ':', {"/usr/bin;/opt"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(splitSearchPath(c.value, c.separator), c.folders) << c.value;
+}
+
+TEST_F(LocatorTest, EnvironmentOverrideThenSavedChoice) {
+  const fs::path override = makeFile(root_ / "override" / u8"custom-spine");
+  const fs::path saved = makeFile(root_ / "saved" / u8"tool.exe");  // any name is accepted
+  setPathVariable("SPINE_EXECUTABLE", override);
+  saveChoice(saved);
+  EXPECT_EQ(SpineLocator::locate(), pathToUtf8(override));
+
+  setPathVariable("SPINE_EXECUTABLE", root_ / "override" / u8"missing");
+  EXPECT_EQ(SpineLocator::locate(), pathToUtf8(saved));
+}
+
+TEST_F(LocatorTest, FallsThroughInOrder) {
+  setPathVariable("SPINE_EXECUTABLE", root_ / "missing");
+  setPathVariable("HOME", root_ / "install");
+  setPathVariable("LOCALAPPDATA", root_ / "install");
+  const fs::path pathFolder = root_ / "on-path";
+  setPathVariable("PATH", pathFolder);
+  const fs::path onPath = makeFile(launcherIn(pathFolder));
+
+  // A saved folder, even one holding the launcher, is not completed with its name.
+  const fs::path savedFolder = root_ / "saved-folder";
+  makeFile(launcherIn(savedFolder));
+  saveChoice(savedFolder);
+
+  const std::vector<std::string> installed = installationCandidates();
+  ASSERT_FALSE(installed.empty());
+  const fs::path installation = makeFile(pathFromUtf8(installed.back()));
+  EXPECT_EQ(SpineLocator::locate(), pathToUtf8(installation));
+
+  fs::remove(installation);
+  EXPECT_EQ(SpineLocator::locate(), pathToUtf8(onPath));
+
+  fs::remove(onPath);
+  EXPECT_EQ(SpineLocator::locate(), "");
+}
+
+TEST_F(LocatorTest, SearchPathQuotesAndEmptyPieces) {
+  const fs::path tools = root_ / "Tools";
+  const fs::path bin = root_ / "Bin";
+  fs::create_directories(bin);
+  const fs::path launcher = makeFile(launcherIn(tools));
+  const std::string sep(1, searchPathSeparator());
+  const std::string binWithSeparator = pathToUtf8(bin / u8"");  // trailing separator of this OS
+  setVariable("PATH", sep + sep + "\"" + pathToUtf8(tools) + "\"" + sep + binWithSeparator + sep);
+
+  EXPECT_EQ(candidateTexts(), (std::vector<std::string>{pathToUtf8(launcher),
+                                                         binWithSeparator + std::string(launcherName())}));
+  EXPECT_EQ(SpineLocator::locate(), pathToUtf8(launcher));
+
+  setVariable("PATH", "\"" + pathToUtf8(tools));  // opening quote only: kept, so the file is not found
+  EXPECT_EQ(candidateTexts(), std::vector<std::string>{joinLauncherPath("\"" + pathToUtf8(tools), launcherName())});
+  EXPECT_EQ(SpineLocator::locate(), "");
+}
+
+TEST_F(LocatorTest, BrokenSettingsGiveNoSavedChoice) {
+  test::writeWholeFile(root_ / "settings.json", "{\"spineExecutable\": ");
+  const fs::path folder = root_ / "bin";
+  setPathVariable("PATH", folder);
+  const fs::path launcher = makeFile(launcherIn(folder));
+  EXPECT_EQ(SpineLocator::locate(), pathToUtf8(launcher));
+}
+
+TEST_F(LocatorTest, SymbolicLinksAreFollowed) {
+  const fs::path target = makeFile(root_ / "real" / u8"spine-launcher");
+  const fs::path good = root_ / "good";
+  const fs::path dangling = root_ / "dangling";
+  const fs::path toFolder = root_ / "to-folder";
+  fs::create_directories(good);
+  fs::create_directories(dangling);
+  fs::create_directories(toFolder);
+  std::error_code error;
+  fs::create_symlink(target, launcherIn(good), error);
+  if (error) GTEST_SKIP() << "cannot create symbolic links here: " << error.message();
+  fs::create_symlink(root_ / "nowhere", launcherIn(dangling));
+  fs::create_directory_symlink(root_ / "real", launcherIn(toFolder));
+
+  EXPECT_TRUE(isLauncherFile(launcherIn(good)));
+  EXPECT_FALSE(isLauncherFile(launcherIn(dangling)));
+  EXPECT_FALSE(isLauncherFile(launcherIn(toFolder)));
+
+  const std::string sep(1, searchPathSeparator());
+  setVariable("PATH", pathToUtf8(dangling) + sep + pathToUtf8(toFolder) + sep + pathToUtf8(good));
+  EXPECT_EQ(SpineLocator::locate(), pathToUtf8(launcherIn(good)));
+}
+
+}  // namespace
+}  // namespace connector
