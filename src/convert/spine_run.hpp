@@ -17,5 +17,7 @@ struct ConvertResult {
 ConvertResult runSpineConversion(const JsonValue& body, const std::string& spineExecutable,
                                  const ProcessRunner& runner = ProcessRunner());
 std::string redactSpineOutput(const std::string& output);
+// The version of the first "Starting: Spine <version>" line of the output, else versionPattern.
+std::string findEditorVersion(const std::string& output, const std::string& versionPattern);
 
 }  // namespace connector

@@ -1,0 +1,105 @@
+#include "convert/spine_run.hpp"
+
+#include <fstream>
+#include <system_error>
+#include <regex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "convert/convert_request.hpp"
+#include "convert/zip_writer.hpp"
+#include "platform/text.hpp"
+
+namespace connector {
+namespace {
+
+constexpr std::string_view kWhitespace = " \t\n\v\f\r";
+constexpr const char* kLicenceHidden = "Spine 授权信息已隐藏";
+
+std::vector<std::string> spineArguments(const ConvertRequest& request, const std::string& versionPattern) {
+  // Spine 3.8 takes names relative to its working directory; later versions take full paths.
+  const bool bareNames = request.spineVersion == "3.8";
+  return {"--update",
+          versionPattern,
+          "--input",
+          bareNames ? request.projectName + ".json" : pathToUtf8(request.jsonPath),
+          "--output",
+          bareNames ? request.projectName + ".spine" : pathToUtf8(request.projectPath),
+          "--import",
+          request.projectName};
+}
+
+std::vector<std::uint8_t> readProject(const std::filesystem::path& path) {
+  constexpr const char* kNoProject = "Spine 未生成有效的工程文件";
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error || size == 0) throw std::runtime_error(kNoProject);
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error(kNoProject);
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (static_cast<std::uintmax_t>(in.gcount()) != size) throw std::runtime_error(kNoProject);
+  return bytes;
+}
+
+}  // namespace
+
+std::string redactSpineOutput(const std::string& output) {
+  // The label decides alone: the rest of the line goes whatever bytes it holds.
+  const std::regex licensee("^Licensed to:", std::regex::ECMAScript | std::regex::icase);
+  std::string joined;
+  joined.reserve(output.size());
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = output.find('\n', start);
+    std::string_view line(output.data() + start,
+                          (end == std::string::npos ? output.size() : end) - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (start > 0) joined += '\n';
+    if (std::regex_search(line.begin(), line.end(), licensee, std::regex_constants::match_continuous)) {
+      joined += kLicenceHidden;
+    } else {
+      joined += line;
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  const std::size_t first = joined.find_first_not_of(kWhitespace);
+  if (first == std::string::npos) return {};
+  const std::size_t last = joined.find_last_not_of(kWhitespace);
+  return joined.substr(first, last - first + 1);
+}
+
+std::string findEditorVersion(const std::string& output, const std::string& versionPattern) {
+  const std::regex starting(R"(Starting:\s+Spine\s+([0-9.]+))",
+                            std::regex::ECMAScript | std::regex::icase);
+  std::smatch match;
+  if (std::regex_search(output, match, starting)) return match[1].str();
+  return versionPattern;
+}
+
+ConvertResult runSpineConversion(const JsonValue& body, const std::string& spineExecutable,
+                                 const ProcessRunner& runner) {
+  ConvertRequest request = decodeConvertRequest(body);
+  const std::string versionPattern = request.spineVersion + ".xx";
+  const ProcessResult run =
+      runner.run(spineExecutable, spineArguments(request, versionPattern), request.workspace.directory());
+  if (run.timedOut) throw std::runtime_error("Spine 转换超时");
+  if (run.exitCode != 0) {
+    std::string message = redactSpineOutput(run.output);
+    throw std::runtime_error(message.empty() ? std::string("Spine 命令执行失败") : message);
+  }
+
+  std::vector<ArchiveEntry> entries;
+  entries.reserve(1 + request.images.size());
+  entries.push_back(ArchiveEntry{request.projectName + ".spine", readProject(request.projectPath)});
+  for (ArchiveEntry& image : request.images) entries.push_back(std::move(image));
+
+  ConvertResult result;
+  result.editorVersion = findEditorVersion(run.output, versionPattern);
+  result.archive = StoreZipWriter::write(entries);
+  return result;
+}
+
+}  // namespace connector

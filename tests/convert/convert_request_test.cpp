@@ -1,0 +1,283 @@
+#include "convert/convert_request.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "convert/zip_writer.hpp"
+#include "convert_test_support.hpp"
+#include "encoding/json_parser.hpp"
+#include "platform/text.hpp"
+
+namespace connector {
+namespace {
+
+namespace fs = std::filesystem;
+using test::errorOf;
+using test::requestBody;
+using test::skeletonText;
+
+std::string decodeError(const JsonValue& body) {
+  return errorOf([&] { decodeConvertRequest(body); });
+}
+
+std::vector<std::string> entryNames(const ConvertRequest& request) {
+  std::vector<std::string> names;
+  for (const ArchiveEntry& entry : request.images) names.push_back(entry.name);
+  return names;
+}
+
+std::string fileText(const ConvertRequest& request, std::string_view relative) {
+  return test::readWholeFile(request.workspace.directory() / pathFromUtf8(relative));
+}
+
+TEST(DecodeConvertRequest, Envelope) {
+  test::PrivateTemp temp;
+  const JsonValue valid = requestBody(skeletonText("4.2.43"));
+
+  JsonValue text = valid;
+  text["schemaVersion"] = "1";
+  JsonValue two = valid;
+  two["schemaVersion"] = 2;
+  JsonValue missing = valid;
+  missing.makeObject().erase("schemaVersion");
+  JsonValue array = JsonArray{valid};
+  for (const JsonValue* body : {&text, &two, &missing, &array}) {
+    EXPECT_EQ(decodeError(*body), "不支持的连接器请求格式");
+  }
+  EXPECT_EQ(decodeError(JsonValue()), "不支持的连接器请求格式");
+
+  JsonValue skeletonNumber = valid;
+  skeletonNumber["skeletonJson"] = 5;
+  EXPECT_EQ(decodeError(skeletonNumber), "连接器请求缺少字段：skeletonJson");
+  JsonValue noName = valid;
+  noName.makeObject().erase("projectName");
+  EXPECT_EQ(decodeError(noName), "连接器请求缺少字段：projectName");
+
+  JsonValue oneDotZero = parseJson(R"({"schemaVersion":1.0,"skeletonJson":"{\"skeleton\":{\"spine\":\"4.2\"}}",)"
+                                   R"("projectName":"p","extra":[1,2]})");
+  const ConvertRequest request = decodeConvertRequest(oneDotZero);
+  EXPECT_EQ(request.spineVersion, "4.2");
+  EXPECT_TRUE(request.images.empty());
+  EXPECT_TRUE(temp.leftovers().size() == 1);  // only the returned workspace
+}
+
+TEST(DecodeConvertRequest, RequireString) {
+  JsonValue object;
+  object["s"] = "text";
+  object["n"] = 1;
+  EXPECT_EQ(requireString(object, "s"), "text");
+  EXPECT_EQ(errorOf([&] { requireString(object, "n"); }), "连接器请求缺少字段：n");
+  EXPECT_EQ(errorOf([&] { requireString(object, "x"); }), "连接器请求缺少字段：x");
+  EXPECT_EQ(errorOf([&] { requireString(JsonValue("s"), "s"); }), "连接器请求缺少字段：s");
+}
+
+TEST(CheckSpineVersion, Table) {
+  const std::pair<const char*, const char*> accepted[] = {
+      {"4.2.43", "4.2"}, {" 4.1 ", "4.1"}, {"3.8", "3.8"}, {"3.8.99", "3.8"}, {"4.0.0", "4.0"},
+      {"4.3", "4.3"},    {"\t\r\n4.2\v\f", "4.2"},
+  };
+  for (const auto& [input, expected] : accepted) EXPECT_EQ(checkSpineVersion(input), expected) << input;
+  const char* refused[] = {"4.4.0", "4.2.1.1", "4.2-beta", " 4.4 ", "3.7", "4.2.", "", "v4.2", "4.10", "4.2a"};
+  for (const char* input : refused) {
+    EXPECT_EQ(errorOf([&] { checkSpineVersion(input); }), std::string("不支持的 Spine 版本：") + input);
+  }
+}
+
+TEST(DecodeConvertRequest, Versions) {
+  test::PrivateTemp temp;
+  EXPECT_EQ(decodeConvertRequest(requestBody(skeletonText("4.2.43"))).spineVersion, "4.2");
+  EXPECT_EQ(decodeConvertRequest(requestBody(skeletonText(" 4.1 "))).spineVersion, "4.1");
+  EXPECT_EQ(decodeError(requestBody(skeletonText("4.4.0"))), "不支持的 Spine 版本：4.4.0");
+
+  JsonValue same = requestBody(skeletonText("4.2.43"));
+  same["spineVersion"] = "4.2";
+  EXPECT_EQ(decodeConvertRequest(same).spineVersion, "4.2");
+  JsonValue differs = same;
+  differs["spineVersion"] = "4.1";
+  EXPECT_EQ(decodeError(differs), "请求版本与 JSON 版本不一致");
+  JsonValue unsupported = same;
+  unsupported["spineVersion"] = " 5.0";
+  EXPECT_EQ(decodeError(unsupported), "不支持的 Spine 版本： 5.0");
+  JsonValue number = same;
+  number["spineVersion"] = 4.1;
+  EXPECT_EQ(decodeConvertRequest(number).spineVersion, "4.2");
+
+  const char* noVersion[] = {
+      R"({"skeleton":"4.2"})", R"({"skeleton":{"spine":4.2}})", R"({"skeleton":{}})",
+      R"({"spine":"4.2"})",    R"([{"skeleton":{"spine":"4.2"}}])",
+  };
+  for (const char* skeleton : noVersion) {
+    EXPECT_EQ(decodeError(requestBody(skeleton)), "JSON 中缺少 Spine 版本") << skeleton;
+  }
+  EXPECT_EQ(decodeError(requestBody("\xEF\xBB\xBF" + skeletonText("4.2"))), "Spine JSON 格式无效");
+  EXPECT_EQ(decodeError(requestBody("{\"skeleton\":")), "Spine JSON 格式无效");
+  EXPECT_TRUE(temp.leftovers().empty());
+}
+
+TEST(CheckRelativePath, Table) {
+  const std::pair<const char*, const char*> accepted[] = {
+      {"images", "images"},       {"./images/", "images"},   {"a/../b", "b"},
+      {"sub\\a.png", "sub/a.png"}, {".", "."},                {"././x", "x"},
+      {"a//b///c", "a/b/c"},       {"a/./b/.", "a/b"},        {"a/b/..", "a/"},
+      {"a/..", "."},               {"a/b/../../c", "c"},      {"特效/图.png", "特效/图.png"},
+      {"..a/b..", "..a/b.."},      {"1:x", "1:x"},            {"a/C:x", "a/C:x"},
+  };
+  for (const auto& [input, expected] : accepted) EXPECT_EQ(checkRelativePath(input, "L"), expected) << input;
+
+  const std::pair<std::string, const char*> refused[] = {
+      {"", "L路径无效"},
+      {"./", "L路径无效"},
+      {"/", "L路径无效"},
+      {"\\\\", "L路径无效"},
+      {std::string("a\0b", 3), "L路径无效"},
+      {"/x", "L必须使用相对路径"},
+      {"\\x", "L必须使用相对路径"},
+      {"//server/share", "L必须使用相对路径"},
+      {"C:x", "L必须使用相对路径"},
+      {"c:\\x", "L必须使用相对路径"},
+      {"Z:", "L必须使用相对路径"},
+      {"/../x", "L必须使用相对路径"},
+      {"..", "L路径不能超出工程目录"},
+      {"../images", "L路径不能超出工程目录"},
+      {"a/../../b.png", "L路径不能超出工程目录"},
+      {"a\\..\\..", "L路径不能超出工程目录"},
+  };
+  for (const auto& [input, expected] : refused) {
+    EXPECT_EQ(errorOf([&] { checkRelativePath(input, "L"); }), expected) << input;
+  }
+}
+
+TEST(DecodeConvertRequest, ImagesFolderAndPaths) {
+  test::PrivateTemp temp;
+  {
+    const ConvertRequest request = decodeConvertRequest(
+        requestBody(skeletonText("4.2", "./images/"), "Hero", {{"sub\\a.png", "A"}, {"b.png", "B"}}));
+    EXPECT_EQ(entryNames(request), (std::vector<std::string>{"images/sub/a.png", "images/b.png"}));
+    EXPECT_EQ(fileText(request, "images/sub/a.png"), "A");
+    EXPECT_EQ(fileText(request, "images/b.png"), "B");
+    EXPECT_EQ(request.images[0].data, (std::vector<std::uint8_t>{'A'}));
+  }
+  EXPECT_EQ(entryNames(decodeConvertRequest(requestBody(skeletonText("4.2", "a/../b"), "H", {{"x", "1"}}))),
+            std::vector<std::string>{"b/x"});
+  EXPECT_EQ(entryNames(decodeConvertRequest(requestBody(skeletonText("4.2", ""), "H", {{"x", "1"}}))),
+            std::vector<std::string>{"images/x"});
+  {
+    const ConvertRequest request =
+        decodeConvertRequest(requestBody(skeletonText("4.2", "."), "H", {{"x.png", "1"}}));
+    EXPECT_EQ(entryNames(request), std::vector<std::string>{"./x.png"});
+    EXPECT_EQ(fileText(request, "x.png"), "1");
+    EXPECT_EQ(normalizeEntryName(request.images[0].name), "x.png");
+  }
+  const std::pair<std::string, const char*> badFolders[] = {
+      {"../images", "Spine 图片路径不能超出工程目录"},
+      {"/x", "Spine 图片必须使用相对路径"},
+      {"C:x", "Spine 图片必须使用相对路径"},
+      {"./", "Spine 图片路径无效"},
+  };
+  for (const auto& [folder, expected] : badFolders) {
+    EXPECT_EQ(decodeError(requestBody(skeletonText("4.2", folder))), expected) << folder;
+  }
+  const std::pair<std::string, const char*> badImages[] = {
+      {"", "图片路径无效"},
+      {"./", "图片路径无效"},
+      {"a/../../b.png", "图片路径不能超出工程目录"},
+      {"/etc/x.png", "图片必须使用相对路径"},
+  };
+  for (const auto& [path, expected] : badImages) {
+    EXPECT_EQ(decodeError(requestBody(skeletonText("4.2"), "H", {{path, "x"}})), expected) << path;
+  }
+  EXPECT_TRUE(temp.leftovers().empty());
+}
+
+TEST(DecodeConvertRequest, ProjectNames) {
+  test::PrivateTemp temp;
+  const std::pair<const char*, const char*> cases[] = {{"", "Glimmer"}, {" 特效 ", "特效"}, {"a/b", "a_b"}};
+  for (const auto& [name, expected] : cases) {
+    const ConvertRequest request = decodeConvertRequest(requestBody(skeletonText("4.2"), name));
+    EXPECT_EQ(request.projectName, expected);
+    EXPECT_EQ(request.jsonPath, request.workspace.directory() / pathFromUtf8(std::string(expected) + ".json"));
+    EXPECT_EQ(request.projectPath, request.workspace.directory() / pathFromUtf8(std::string(expected) + ".spine"));
+    EXPECT_TRUE(fs::is_regular_file(request.jsonPath));
+    EXPECT_FALSE(fs::exists(request.projectPath));
+  }
+}
+
+TEST(DecodeConvertRequest, DuplicateImagePathsKeepBothEntries) {
+  test::PrivateTemp temp;
+  const ConvertRequest request =
+      decodeConvertRequest(requestBody(skeletonText("4.2"), "H", {{"a.png", "first"}, {"./a.png", "second"}}));
+  ASSERT_EQ(entryNames(request), (std::vector<std::string>{"images/a.png", "images/a.png"}));
+  EXPECT_EQ(std::string(request.images[0].data.begin(), request.images[0].data.end()), "first");
+  EXPECT_EQ(std::string(request.images[1].data.begin(), request.images[1].data.end()), "second");
+  EXPECT_EQ(fileText(request, "images/a.png"), "second");
+}
+
+TEST(DecodeConvertRequest, FailuresAfterTheWorkspaceExistsLeaveNothing) {
+  test::PrivateTemp temp;
+  const JsonValue good = requestBody(skeletonText("4.2"), "H", {{"a.png", "AAA"}, {"b.png", "BBB"}});
+  const auto withSecond = [&](const char* key, JsonValue value) {
+    JsonValue body = good;
+    (*body["images"].arrayIf())[1][key] = std::move(value);
+    return body;
+  };
+  JsonValue noData = good;
+  (*noData["images"].arrayIf())[1].makeObject().erase("dataBase64");
+  JsonValue notObject = good;
+  (*notObject["images"].arrayIf())[1] = "b.png";
+  JsonValue fileInTheWay = good;  // a folder where the first image already is a file
+  (*fileInTheWay["images"].arrayIf())[1]["path"] = "a.png/b.png";
+  const std::pair<JsonValue, const char*> cases[] = {
+      {noData, "连接器请求缺少字段：dataBase64"},
+      {notObject, "连接器请求缺少字段：path"},
+      {withSecond("path", 7), "连接器请求缺少字段：path"},
+      {withSecond("dataBase64", "QQ="), "图片数据格式无效"},
+      {withSecond("dataBase64", "QU JD"), "图片数据格式无效"},
+      {withSecond("path", "../x"), "图片路径不能超出工程目录"},
+  };
+  for (const auto& [body, expected] : cases) {
+    EXPECT_EQ(decodeError(body), expected);
+    EXPECT_TRUE(temp.leftovers().empty()) << expected;
+  }
+  EXPECT_NE(decodeError(fileInTheWay), "(no error)");
+  EXPECT_TRUE(temp.leftovers().empty());
+}
+
+TEST(DecodeConvertRequest, StagedSkeletonText) {
+  test::PrivateTemp temp;
+  {
+    const std::string original = R"({ "skeleton" : {"spine":"3.8.99","images":"./imgs\\"}, "z":[1, 2.5]})";
+    const ConvertRequest request = decodeConvertRequest(requestBody(original, "Old", {{"p.png", "P"}}));
+    JsonValue expected = parseJson(original);
+    expected["skeleton"]["images"] = "imgs";
+    EXPECT_EQ(test::readWholeFile(request.jsonPath), toJsonText(expected, 2) + "\n");
+    EXPECT_EQ(entryNames(request), std::vector<std::string>{"imgs/p.png"});
+  }
+  {
+    // 3.8 without an images member gets one.
+    const ConvertRequest request = decodeConvertRequest(requestBody(R"({"skeleton":{"spine":"3.8"}})"));
+    EXPECT_EQ(parseJson(test::readWholeFile(request.jsonPath)).find("skeleton")->find("images")->asString(),
+              "images");
+  }
+  {
+    const std::string original = "{ \"skeleton\" : {\"spine\":\"4.1.0\",\"images\":\"./imgs/\"},\r\n\"z\":[1.50]}";
+    const ConvertRequest request = decodeConvertRequest(requestBody(original));
+    EXPECT_EQ(test::readWholeFile(request.jsonPath), original);
+    EXPECT_TRUE(fs::is_directory(request.workspace.directory() / "imgs"));
+  }
+}
+
+TEST(DecodeConvertRequest, ImagesThatAreNotAnArrayMeanNone) {
+  test::PrivateTemp temp;
+  JsonValue body = requestBody(skeletonText("4.2", "art/sprites"));
+  body["images"] = JsonObject{{"path", "a.png"}, {"dataBase64", "QQ=="}};
+  const ConvertRequest request = decodeConvertRequest(body);
+  EXPECT_TRUE(request.images.empty());
+  EXPECT_TRUE(fs::is_directory(request.workspace.directory() / "art" / "sprites"));
+  body.makeObject().erase("images");
+  EXPECT_TRUE(decodeConvertRequest(body).images.empty());
+}
+
+}  // namespace
+}  // namespace connector

@@ -1,0 +1,51 @@
+#pragma once
+// Helpers shared by the conversion tests: a private temporary folder, request bodies, a ZIP reader.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "encoding/json.hpp"
+#include "support/test_helpers.hpp"
+
+namespace connector::test {
+
+// Points TMPDIR, TMP and TEMP at a fresh folder, so a test sees exactly what a conversion leaves.
+class PrivateTemp {
+ public:
+  PrivateTemp();
+  const std::filesystem::path& path() const { return folder_.path(); }
+  // Names of everything directly inside the folder.
+  std::vector<std::string> leftovers() const;
+
+ private:
+  TempDirectory folder_;
+  ScopedEnvironment environment_;
+};
+
+struct RequestImage {
+  std::string path;
+  std::string bytes;
+};
+
+// {"skeleton":{"spine":<spine>[,"images":<images>]},"bones":[{"name":"root"}]} as compact text.
+std::string skeletonText(const std::string& spine, std::optional<std::string> images = std::nullopt);
+
+// A valid conversion request body; tests then edit the members they are about.
+JsonValue requestBody(const std::string& skeleton, const std::string& projectName = "Hero",
+                      const std::vector<RequestImage>& images = {});
+
+// The message of the std::exception thrown by action, or "(no error)".
+std::string errorOf(const std::function<void()>& action);
+
+struct ZipFile {
+  std::string name;
+  std::string data;
+};
+// The files of an archive, read through its central directory; fails the test on a malformed one.
+std::vector<ZipFile> readZip(const std::vector<std::uint8_t>& archive);
+
+}  // namespace connector::test

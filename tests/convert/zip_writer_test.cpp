@@ -1,0 +1,199 @@
+#include "convert/zip_writer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "convert/local_time.hpp"
+
+namespace connector {
+namespace {
+
+std::vector<std::uint8_t> bytes(std::string_view text) { return {text.begin(), text.end()}; }
+
+std::uint32_t read16(const std::vector<std::uint8_t>& data, std::size_t at) {
+  return static_cast<std::uint32_t>(data.at(at) | (data.at(at + 1) << 8));
+}
+
+std::uint32_t read32(const std::vector<std::uint8_t>& data, std::size_t at) {
+  return read16(data, at) | (read16(data, at + 2) << 16);
+}
+
+std::string textAt(const std::vector<std::uint8_t>& data, std::size_t at, std::size_t length) {
+  return std::string(data.begin() + static_cast<std::ptrdiff_t>(at),
+                     data.begin() + static_cast<std::ptrdiff_t>(at + length));
+}
+
+std::string errorOf(const std::vector<ArchiveEntry>& entries) {
+  try {
+    StoreZipWriter::write(entries);
+  } catch (const std::runtime_error& error) {
+    return error.what();
+  }
+  return "(no error)";
+}
+
+TEST(StoreZipWriter, EmptyListIsOnlyTheEndRecord) {
+  const auto archive = StoreZipWriter::write({});
+  ASSERT_EQ(archive.size(), 22u);
+  EXPECT_EQ(read32(archive, 0), 0x06054B50u);
+  EXPECT_EQ(read16(archive, 8), 0u);
+  EXPECT_EQ(read16(archive, 10), 0u);
+  EXPECT_EQ(read32(archive, 12), 0u);
+  EXPECT_EQ(read32(archive, 16), 0u);
+  EXPECT_EQ(read16(archive, 20), 0u);
+}
+
+TEST(StoreZipWriter, OneEntryArchiveFieldByField) {
+  const auto archive = StoreZipWriter::write({{"a", bytes("xyz")}});
+  ASSERT_EQ(archive.size(), 103u);
+  const std::uint32_t crc = crc32(reinterpret_cast<const std::uint8_t*>("xyz"), 3);
+
+  // Local header at 0, name at 30, data at 31.
+  EXPECT_EQ(textAt(archive, 0, 4), "PK\x03\x04");
+  EXPECT_EQ(read16(archive, 4), 20u);
+  EXPECT_EQ(read16(archive, 6), 0x0800u);
+  EXPECT_EQ(read16(archive, 8), 0u);
+  EXPECT_EQ(read32(archive, 14), crc);
+  EXPECT_EQ(read32(archive, 18), 3u);
+  EXPECT_EQ(read32(archive, 22), 3u);
+  EXPECT_EQ(read16(archive, 26), 1u);
+  EXPECT_EQ(read16(archive, 28), 0u);
+  EXPECT_EQ(textAt(archive, 30, 4), "axyz");
+
+  // Central directory at 34, 47 bytes.
+  EXPECT_EQ(textAt(archive, 34, 4), "PK\x01\x02");
+  EXPECT_EQ(read16(archive, 34 + 4), 20u);
+  EXPECT_EQ(read16(archive, 34 + 6), 20u);
+  EXPECT_EQ(read16(archive, 34 + 8), 0x0800u);
+  EXPECT_EQ(read16(archive, 34 + 10), 0u);
+  EXPECT_EQ(read16(archive, 34 + 12), read16(archive, 10));  // same time
+  EXPECT_EQ(read16(archive, 34 + 14), read16(archive, 12));  // same date
+  EXPECT_EQ(read32(archive, 34 + 16), crc);
+  EXPECT_EQ(read32(archive, 34 + 20), 3u);
+  EXPECT_EQ(read32(archive, 34 + 24), 3u);
+  EXPECT_EQ(read16(archive, 34 + 28), 1u);
+  for (std::size_t at : {30u, 32u, 34u, 36u}) EXPECT_EQ(read16(archive, 34 + at), 0u) << at;
+  EXPECT_EQ(read32(archive, 34 + 38), 0u);
+  EXPECT_EQ(read32(archive, 34 + 42), 0u);  // local header offset
+  EXPECT_EQ(textAt(archive, 34 + 46, 1), "a");
+
+  // End record in the last 22 bytes.
+  EXPECT_EQ(textAt(archive, 81, 4), "PK\x05\x06");
+  EXPECT_EQ(read16(archive, 81 + 4), 0u);
+  EXPECT_EQ(read16(archive, 81 + 6), 0u);
+  EXPECT_EQ(read16(archive, 81 + 8), 1u);
+  EXPECT_EQ(read16(archive, 81 + 10), 1u);
+  EXPECT_EQ(read32(archive, 81 + 12), 47u);
+  EXPECT_EQ(read32(archive, 81 + 16), 34u);
+  EXPECT_EQ(read16(archive, 81 + 20), 0u);
+}
+
+TEST(StoreZipWriter, EntriesKeepOrderOffsetsAndDuplicates) {
+  const auto archive = StoreZipWriter::write({{"first.bin", bytes("12345")}, {"b", {}}, {"b", bytes("z")}});
+  const std::size_t second = 30 + 9 + 5;
+  EXPECT_EQ(textAt(archive, second, 4), "PK\x03\x04");
+  EXPECT_EQ(read32(archive, second + 14), 0u);  // empty data: CRC 0, sizes 0
+  EXPECT_EQ(read32(archive, second + 18), 0u);
+  EXPECT_EQ(read32(archive, second + 22), 0u);
+  const std::size_t third = second + 30 + 1;
+  EXPECT_EQ(textAt(archive, third + 30, 2), "bz");
+
+  const std::size_t directory = read32(archive, archive.size() - 6);
+  EXPECT_EQ(directory, third + 30 + 2);
+  EXPECT_EQ(read16(archive, archive.size() - 12), 3u);
+  const std::size_t entry2 = directory + 46 + 9;
+  const std::size_t entry3 = entry2 + 46 + 1;
+  EXPECT_EQ(read32(archive, directory + 42), 0u);
+  EXPECT_EQ(read32(archive, entry2 + 42), second);
+  EXPECT_EQ(read32(archive, entry3 + 42), third);
+  EXPECT_EQ(textAt(archive, entry3 + 46, 1), "b");
+  // One timestamp for every entry.
+  for (std::size_t at : {second, third}) {
+    EXPECT_EQ(read16(archive, at + 10), read16(archive, 10));
+    EXPECT_EQ(read16(archive, at + 12), read16(archive, 12));
+  }
+}
+
+TEST(StoreZipWriter, ChineseNamesAreUtf8WithFlagInBothHeaders) {
+  const std::string name = "图片/特效.png";
+  const auto archive = StoreZipWriter::write({{name, bytes("x")}});
+  EXPECT_EQ(read16(archive, 6), 0x0800u);
+  EXPECT_EQ(read16(archive, 26), name.size());
+  EXPECT_EQ(textAt(archive, 30, name.size()), name);
+  const std::size_t directory = 30 + name.size() + 1;
+  EXPECT_EQ(read16(archive, directory + 8), 0x0800u);
+  EXPECT_EQ(textAt(archive, directory + 46, name.size()), name);
+}
+
+TEST(StoreZipWriter, NameNormalisation) {
+  const std::pair<const char*, const char*> accepted[] = {
+      {"a\\b\\c.png", "a/b/c.png"}, {"./a.png", "a.png"},   {"././a.png", "a.png"},
+      {".\\a.png", "a.png"},        {"a/./b", "a/./b"},     {"a..b/..c", "a..b/..c"},
+      {"a/..", "a/.."},             {"./.", "."},            {"images//x", "images//x"},
+  };
+  for (const auto& [input, expected] : accepted) EXPECT_EQ(normalizeEntryName(input), expected) << input;
+
+  const char* rejected[] = {"", "/", "/x", "\\x", "..", "../x", "..\\x", "a/../b", "./../x", "./", "././"};
+  for (const char* input : rejected) {
+    try {
+      normalizeEntryName(input);
+      ADD_FAILURE() << "accepted: " << input;
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "ZIP 文件路径无效") << input;
+    }
+  }
+  // The archive uses the normalised name in both headers.
+  const auto archive = StoreZipWriter::write({{".\\dir\\f", {}}});
+  EXPECT_EQ(textAt(archive, 30, 5), "dir/f");
+  EXPECT_EQ(textAt(archive, 35 + 46, 5), "dir/f");
+  EXPECT_EQ(errorOf({{"ok", {}}, {"../escape", {}}}), "ZIP 文件路径无效");
+}
+
+TEST(StoreZipWriter, EntryCountLimit) {
+  std::vector<ArchiveEntry> entries(65'535, ArchiveEntry{"f", {}});
+  const auto archive = StoreZipWriter::write(entries);
+  EXPECT_EQ(read16(archive, archive.size() - 12), 65'535u);
+  EXPECT_EQ(read16(archive, archive.size() - 14), 65'535u);
+  entries.push_back(ArchiveEntry{"f", {}});
+  EXPECT_EQ(errorOf(entries), "ZIP 文件数量过多");
+}
+
+TEST(StoreZipWriter, NameLengthLimit) {
+  EXPECT_NO_THROW(StoreZipWriter::write({{std::string(65'535, 'n'), {}}}));
+  EXPECT_EQ(errorOf({{std::string(65'536, 'n'), {}}}), "ZIP 文件超过 Store 格式限制");
+  // The limit applies to the normalised name.
+  EXPECT_NO_THROW(StoreZipWriter::write({{"./" + std::string(65'535, 'n'), {}}}));
+}
+
+TEST(Crc32, KnownValues) {
+  const std::string check = "123456789";
+  EXPECT_EQ(crc32(reinterpret_cast<const std::uint8_t*>(check.data()), check.size()), 0xCBF43926u);
+  EXPECT_EQ(crc32(nullptr, 0), 0u);
+  const std::uint8_t zeros[32] = {};
+  EXPECT_EQ(crc32(zeros, sizeof zeros), 0x190A55ADu);
+}
+
+TEST(DosTimestamp, PacksFieldsAndClampsOldYears) {
+  const DosTimestamp stamp = dosTimestamp(LocalTime{2024, 5, 17, 13, 45, 59});
+  EXPECT_EQ(stamp.time, 13 * 2048 + 45 * 32 + 29);
+  EXPECT_EQ(stamp.date, (2024 - 1980) * 512 + 5 * 32 + 17);
+  const DosTimestamp old = dosTimestamp(LocalTime{1970, 1, 2, 0, 0, 1});
+  EXPECT_EQ(old.date >> 9, 0);
+  EXPECT_EQ(old.date, 1 * 32 + 2);
+  EXPECT_EQ(old.time, 0);
+}
+
+TEST(DosTimestamp, ArchiveCarriesTheCurrentLocalTime) {
+  const LocalTime before = currentLocalTime();
+  const auto archive = StoreZipWriter::write({{"a", {}}});
+  const LocalTime after = currentLocalTime();
+  const auto date = static_cast<std::uint16_t>(read16(archive, 12));
+  // Allow for the day changing between the two readings.
+  EXPECT_TRUE(date == dosTimestamp(before).date || date == dosTimestamp(after).date) << date;
+}
+
+}  // namespace
+}  // namespace connector
