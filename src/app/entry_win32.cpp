@@ -1,0 +1,38 @@
+// The windowed connector: service first, then the drawing state, the window and its message loop.
+#include "platform/win32.hpp"
+
+#include "api/router.hpp"
+#include "app/app_shell_win32.hpp"
+#include "app/main_window_win32.hpp"
+#include "app/service_status.hpp"
+#include "http/service.hpp"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  using namespace connector;
+  // The window's first status refresh shows the outcome of this start; a failure never ends
+  // the program, its reason stays in statusReason().
+  startServiceAtLaunch();
+
+  AppShell& shell = appShell();
+  adoptSystemDpi(shell);
+  createFontsAndBrushes(shell);
+  MainWindow::registerClass(instance);  // a failure shows up as a failed creation below
+
+  MainWindow mainWindow;
+  HWND window = mainWindow.create(instance);
+  if (window == nullptr) {
+    connectorService().stop();
+    return 1;
+  }
+  useDarkTitleBar(window);
+  ShowWindow(window, showCommand);
+  UpdateWindow(window);
+
+  MSG message{};
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  connectorService().stop();  // already stopped by the window's destruction; harmless
+  return static_cast<int>(message.wParam);
+}

@@ -1,0 +1,70 @@
+#pragma once
+// The connector's only window (Windows only): title, explanation, status line, the Spine path
+// group and the start/stop toggle.
+#include "platform/win32.hpp"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/port_takeover.hpp"
+
+namespace connector {
+
+enum ControlId : int {
+  kPathEdit = 100,
+  kChooseFileButton = 101,
+  kRestoreDetectionButton = 102,
+  kSavePathButton = 103,
+  kToggleButton = 104,
+  kTitleLabel = 200,
+  kExplanationLabel = 201,
+  kStatusLabel = 202,
+  kPathLabel = 203,
+};
+
+// The modal parts of the window, replaceable so that tests never wait on a modal loop.
+struct WindowDialogs {
+  // icon: MB_ICONEXCLAMATION or MB_ICONERROR
+  std::function<void(HWND owner, const std::wstring& title, const std::wstring& text, UINT icon)>
+      showMessage;
+  // The chosen path, or nothing when the user cancels.
+  std::function<std::optional<std::wstring>(HWND owner)> chooseSpineFile;
+};
+
+// MessageBoxW and the system's open-file dialog.
+WindowDialogs systemDialogs();
+
+inline constexpr wchar_t kMainWindowClass[] = L"GlimmerConnectorWindow";
+
+class MainWindow {
+ public:
+  explicit MainWindow(WindowDialogs dialogs = systemDialogs(), PortTakeover takeover = PortTakeover());
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // Registers "GlimmerConnectorWindow" with windowProc and the shell's background brush.
+  static ATOM registerClass(HINSTANCE instance);
+  // Creates the fixed-size window with a 620 x 326 client area; nullptr on failure.
+  HWND create(HINSTANCE instance);
+  HWND handle() const noexcept { return window_; }
+
+  static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  void refreshStatus();
+  void savePath(HWND owner);
+
+ private:
+  LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void createControls();
+  void chooseFile();
+  void restoreAutomaticDetection();
+  void toggleConnection();
+  HWND control(int id) const { return GetDlgItem(window_, id); }
+
+  WindowDialogs dialogs_;
+  PortTakeover takeover_;
+  HWND window_ = nullptr;
+};
+
+}  // namespace connector

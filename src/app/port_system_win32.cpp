@@ -1,0 +1,65 @@
+// Port listeners and process stopping on Windows: the IP Helper's IPv4 listener table with
+// owning process ids, and OpenProcess/TerminateProcess for the holders.
+#include "platform/win32.hpp"
+
+#include <iphlpapi.h>
+
+#include <thread>
+#include <vector>
+
+#include "app/port_takeover.hpp"
+
+namespace connector {
+
+namespace {
+
+constexpr DWORD kProcessExitWaitMs = 3000;
+
+std::set<ProcessId> listenersOn(std::uint16_t port) {
+  std::set<ProcessId> holders;
+  DWORD size = 0;
+  // The first call only learns the size; anything but "buffer too small" means no table.
+  if (GetExtendedTcpTable(nullptr, &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0) !=
+          ERROR_INSUFFICIENT_BUFFER ||
+      size == 0) {
+    return holders;
+  }
+  std::vector<unsigned char> buffer(size, 0);
+  if (GetExtendedTcpTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0) !=
+      NO_ERROR) {
+    return holders;  // also when the table grew in between: no retry
+  }
+  const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+  // Never read past the buffer, whatever the entry count claims.
+  const std::size_t capacity =
+      (buffer.size() - offsetof(MIB_TCPTABLE_OWNER_PID, table)) / sizeof(MIB_TCPROW_OWNER_PID);
+  const std::size_t rows = std::min<std::size_t>(table->dwNumEntries, capacity);
+  for (std::size_t i = 0; i < rows; ++i) {
+    const MIB_TCPROW_OWNER_PID& row = table->table[i];
+    const auto localPort = ntohs(static_cast<u_short>(row.dwLocalPort & 0xFFFF));
+    if (localPort == port && row.dwOwningPid != 0) holders.insert(row.dwOwningPid);
+  }
+  return holders;
+}
+
+PortSystem::Stop terminateAndWait(ProcessId id) {
+  UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+  if (!process) return PortSystem::Stop::OpenRefused;
+  if (!TerminateProcess(process.get(), 0)) return PortSystem::Stop::TerminateRefused;
+  WaitForSingleObject(process.get(), kProcessExitWaitMs);  // the outcome is not examined
+  return PortSystem::Stop::Stopped;
+}
+
+}  // namespace
+
+PortSystem systemPortCalls(std::uint16_t port) {
+  PortSystem calls;
+  calls.listeners = [port] { return listenersOn(port); };
+  calls.currentProcessId = [] { return static_cast<ProcessId>(GetCurrentProcessId()); };
+  calls.terminateAndWait = terminateAndWait;
+  calls.sleep = [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); };
+  calls.now = [] { return std::chrono::steady_clock::now(); };
+  return calls;
+}
+
+}  // namespace connector
