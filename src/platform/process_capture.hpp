@@ -1,0 +1,22 @@
+#pragma once
+// Rules shared by both process runners for collecting a child's output.
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+#include "platform/process_runner.hpp"
+
+namespace connector::process_capture {
+
+// How long one pass waits for the child to end (or, on POSIX, for output) when nothing was read.
+constexpr std::chrono::milliseconds kPassWait{20};
+// After the child has ended, what already waits in the pipe is still read for at most this long:
+// descendants that keep the pipe open and keep writing must not hold the runner.
+constexpr std::chrono::seconds kDrainAfterEnd{2};
+
+// The cap is tested before each append, so output ends at most one chunk past it.
+inline void appendCapped(std::string& output, const char* bytes, std::size_t count) {
+  if (count > 0 && output.size() < ProcessRunner::kOutputCap) output.append(bytes, count);
+}
+
+}  // namespace connector::process_capture

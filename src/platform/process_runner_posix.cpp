@@ -1,0 +1,252 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <stdexcept>
+#include <utility>
+
+#include "platform/process_capture.hpp"
+#include "platform/process_runner.hpp"
+
+extern char** environ;
+
+namespace connector {
+namespace {
+
+constexpr const char* kPipeFailed = "无法创建 Spine 输出管道";
+constexpr const char* kStartFailed = "无法启动 Spine.com，请检查路径和权限";
+
+using Clock = std::chrono::steady_clock;
+using Buffer = std::array<char, ProcessRunner::kReadChunk>;
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) noexcept : fd_(fd) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { reset(); }
+  int get() const noexcept { return fd_; }
+  void reset() noexcept {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+class SpawnFileActions {
+ public:
+  SpawnFileActions() { ok_ = posix_spawn_file_actions_init(&actions_) == 0; }
+  SpawnFileActions(const SpawnFileActions&) = delete;
+  SpawnFileActions& operator=(const SpawnFileActions&) = delete;
+  ~SpawnFileActions() {
+    if (ok_) posix_spawn_file_actions_destroy(&actions_);
+  }
+  bool ok() const { return ok_; }
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_{};
+  bool ok_ = false;
+};
+
+class SpawnAttributes {
+ public:
+  SpawnAttributes() { ok_ = posix_spawnattr_init(&attributes_) == 0; }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+  ~SpawnAttributes() {
+    if (ok_) posix_spawnattr_destroy(&attributes_);
+  }
+  bool ok() const { return ok_; }
+  posix_spawnattr_t* get() { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_{};
+  bool ok_ = false;
+};
+
+// The running child. It is reaped exactly once; if the runner leaves early by an exception,
+// the destructor kills and reaps it so that no zombie stays behind.
+class Child {
+ public:
+  explicit Child(pid_t pid) noexcept : pid_(pid) {}
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  ~Child() {
+    if (!reaped_) killAndWait();
+  }
+
+  // True once the child has ended (and was reaped).
+  bool ended() {
+    if (reaped_) return true;
+    int status = 0;
+    pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) remember(status);
+    return reaped_;
+  }
+
+  void killAndWait() noexcept {
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    pid_t done;
+    do {
+      done = ::waitpid(pid_, &status, 0);
+    } while (done < 0 && errno == EINTR);
+    if (done == pid_) {
+      remember(status);
+    } else {
+      reaped_ = true;  // not ours to wait for any more (ECHILD)
+    }
+  }
+
+  // The exit status; a child ended by a signal reports 128 + the signal, as shells do.
+  std::uint32_t exitCode() const { return exitCode_; }
+
+ private:
+  void remember(int status) noexcept {
+    reaped_ = true;
+    if (WIFEXITED(status)) {
+      exitCode_ = static_cast<std::uint32_t>(WEXITSTATUS(status));
+    } else if (WIFSIGNALED(status)) {
+      exitCode_ = 128u + static_cast<std::uint32_t>(WTERMSIG(status));
+    }
+  }
+
+  pid_t pid_;
+  bool reaped_ = false;
+  std::uint32_t exitCode_ = 1;
+};
+
+// Starts the child with stdout and stderr on writeFd and the working directory set in the child
+// (posix_spawn_file_actions_addchdir_np, glibc 2.29 and later).
+// glibc's posix_spawn reports a failed chdir or exec as its return value, so a missing or
+// non-executable program is an error here rather than a child that exits with 127.
+pid_t spawnChild(const std::string& executable, const std::vector<std::string>& arguments,
+                 const std::filesystem::path& workingDirectory, int writeFd) {
+  std::vector<std::string> argvText;
+  argvText.reserve(arguments.size() + 1);
+  argvText.push_back(executable);
+  argvText.insert(argvText.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  argv.reserve(argvText.size() + 1);
+  for (auto& text : argvText) argv.push_back(text.data());
+  argv.push_back(nullptr);
+
+  SpawnFileActions actions;
+  SpawnAttributes attributes;
+  if (!actions.ok() || !attributes.ok()) throw std::runtime_error(kStartFailed);
+  bool prepared = posix_spawn_file_actions_adddup2(actions.get(), writeFd, STDOUT_FILENO) == 0 &&
+                  posix_spawn_file_actions_adddup2(actions.get(), writeFd, STDERR_FILENO) == 0;
+  if (prepared && !workingDirectory.empty()) {
+    prepared = posix_spawn_file_actions_addchdir_np(actions.get(), workingDirectory.c_str()) == 0;
+  }
+  // The child starts with no blocked signals and the usual dispositions, whatever this process
+  // (a service that may block or ignore them) has set.
+  sigset_t noSignals;
+  sigemptyset(&noSignals);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD}) sigaddset(&defaults, signal);
+  prepared = prepared && posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGMASK |
+                                                                        POSIX_SPAWN_SETSIGDEF) == 0 &&
+             posix_spawnattr_setsigmask(attributes.get(), &noSignals) == 0 &&
+             posix_spawnattr_setsigdefault(attributes.get(), &defaults) == 0;
+  if (!prepared) throw std::runtime_error(kStartFailed);
+
+  pid_t pid = -1;
+  if (::posix_spawn(&pid, executable.c_str(), actions.get(), attributes.get(), argv.data(),
+                    environ) != 0) {
+    throw std::runtime_error(kStartFailed);
+  }
+  return pid;
+}
+
+// Reads everything waiting now, in chunks of at most kReadChunk, without blocking.
+// Returns false once every write end is closed and the pipe is empty.
+bool readWaiting(int fd, std::string& output, Buffer& buffer) {
+  int waiting = 0;
+  if (::ioctl(fd, FIONREAD, &waiting) != 0) waiting = 0;
+  // With nothing reported, one read still tells an empty pipe from a closed one.
+  std::size_t left = waiting > 0 ? static_cast<std::size_t>(waiting) : buffer.size();
+  while (left > 0) {
+    const ssize_t n = ::read(fd, buffer.data(), std::min(left, buffer.size()));
+    if (n > 0) {
+      process_capture::appendCapped(output, buffer.data(), static_cast<std::size_t>(n));
+      left -= std::min(left, static_cast<std::size_t>(n));
+    } else if (n == 0) {
+      return false;
+    } else if (errno != EINTR) {
+      break;  // EAGAIN: nothing more waits
+    }
+  }
+  return true;
+}
+
+// After the child's end: what is already in the pipe, until nothing waits, the cap is reached or
+// the time is up (a descendant may still hold the pipe open and keep writing).
+void drainAfterEnd(int fd, std::string& output, Buffer& buffer) {
+  const auto stop = Clock::now() + process_capture::kDrainAfterEnd;
+  while (output.size() < ProcessRunner::kOutputCap && Clock::now() < stop) {
+    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n > 0) {
+      process_capture::appendCapped(output, buffer.data(), static_cast<std::size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      return;
+    }
+  }
+}
+
+// Sleeps one pass, waking early when output arrives (fd < 0: just sleep).
+void waitPass(int fd) {
+  pollfd entry{fd, POLLIN, 0};
+  ::poll(&entry, 1, static_cast<int>(process_capture::kPassWait.count()));
+}
+
+}  // namespace
+
+ProcessResult ProcessRunner::run(const std::string& executable,
+                                 const std::vector<std::string>& arguments,
+                                 const std::filesystem::path& workingDirectory) const {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error(kPipeFailed);
+  UniqueFd readEnd(fds[0]);
+  UniqueFd writeEnd(fds[1]);
+  const int flags = ::fcntl(readEnd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(readEnd.get(), F_SETFL, flags | O_NONBLOCK) != 0) {
+    throw std::runtime_error(kPipeFailed);
+  }
+
+  const pid_t pid = spawnChild(executable, arguments, workingDirectory, writeEnd.get());
+  writeEnd.reset();  // the child holds the only write end now, so its end shows as end of data
+  Child child(pid);
+
+  ProcessResult result;
+  const auto deadline = Clock::now() + timeout_;
+  Buffer buffer;
+  bool pipeOpen = true;
+  for (;;) {
+    if (pipeOpen) pipeOpen = readWaiting(readEnd.get(), result.output, buffer);
+    if (child.ended()) break;
+    if (Clock::now() >= deadline) {
+      result.timedOut = true;
+      child.killAndWait();
+      break;
+    }
+    waitPass(pipeOpen ? readEnd.get() : -1);
+  }
+  if (pipeOpen) drainAfterEnd(readEnd.get(), result.output, buffer);
+  result.exitCode = result.timedOut ? 1u : child.exitCode();
+  return result;
+}
+
+}  // namespace connector
