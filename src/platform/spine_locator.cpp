@@ -9,8 +9,8 @@ namespace connector {
 std::string joinWindowsPath(std::string_view folder, std::string_view name) {
   std::string joined(folder);
   const bool endsInSeparator = !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
-  const bool bareDrive = folder.size() == 2 && folder[1] == ':' &&
-                         ((folder[0] >= 'A' && folder[0] <= 'Z') || (folder[0] >= 'a' && folder[0] <= 'z'));
+  const auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  const bool bareDrive = folder.size() == 2 && isLetter(folder[0]) && folder[1] == ':';
   if (!folder.empty() && !endsInSeparator && !bareDrive) joined.push_back('\\');
   joined.append(name);
   return joined;
@@ -44,7 +44,8 @@ std::vector<std::filesystem::path> locatorCandidates() {
   texts.push_back(readEnvironmentStrict("SPINE_EXECUTABLE"));
   texts.push_back(loadConfig().spineExecutable);
   for (std::string& candidate : installationCandidates()) texts.push_back(std::move(candidate));
-  for (const std::string& folder : splitSearchPath(readEnvironmentStrict("PATH"), searchPathSeparator())) {
+  const std::string searchPath = readEnvironmentStrict("PATH");
+  for (const std::string& folder : splitSearchPath(searchPath, searchPathSeparator())) {
     texts.push_back(joinLauncherPath(folder, launcherName()));
   }
 

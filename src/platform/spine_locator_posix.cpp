@@ -16,13 +16,16 @@ std::string joinLauncherPath(std::string_view folder, std::string_view name) {
 std::vector<std::string> installationCandidates() {
   std::vector<std::string> candidates;
   const std::string home = readEnvironmentStrict("HOME");
-  if (!home.empty()) candidates.push_back(joinPosixPath(joinPosixPath(home, "Spine"), launcherName()));
+  if (!home.empty()) {
+    candidates.push_back(joinPosixPath(joinPosixPath(home, "Spine"), launcherName()));
+  }
   return candidates;
 }
 
 bool isLauncherFile(const std::filesystem::path& candidate) {
   std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(candidate, error);  // follows links
+  // status() follows symbolic links: a dangling one is an error, a link to a folder a folder.
+  const std::filesystem::file_status status = std::filesystem::status(candidate, error);
   return !error && status.type() == std::filesystem::file_type::regular;
 }
 

@@ -25,7 +25,8 @@ using test::writeWholeFile;
 // Settings in a private folder, named through SPINE_CONNECTOR_CONFIG.
 class SettingsFile : public ::testing::Test {
  protected:
-  SettingsFile() : file_(dir_ / "config.json"), environment_("SPINE_CONNECTOR_CONFIG", pathToUtf8(file_)) {}
+  SettingsFile()
+      : file_(dir_ / "config.json"), environment_("SPINE_CONNECTOR_CONFIG", pathToUtf8(file_)) {}
   fs::path temporary() const { return dir_ / "config.json.tmp"; }
 
   TempDirectory dir_;
@@ -48,7 +49,8 @@ TEST_F(SettingsFile, WritesTheExactLayout) {
   saveConfig({});
   EXPECT_EQ(readWholeFile(file_), "{\n  \"allowedOrigins\": [],\n  \"spineExecutable\": \"\"\n}\n");
 
-  const ConnectorConfig written{{"https://b.example", "https://b.example", "http://[::1]:1"}, "/opt/spine/Spine.sh"};
+  const ConnectorConfig written{{"https://b.example", "https://b.example", "http://[::1]:1"},
+                               "/opt/spine/Spine.sh"};
   saveConfig(written);
   const ConnectorConfig read = loadConfig();
   EXPECT_EQ(read.allowedOrigins, written.allowedOrigins);
@@ -151,7 +153,8 @@ TEST_F(SettingsFile, ConcurrentAddsKeepEveryOrigin) {
   for (int t = 0; t < kThreads; ++t) {
     for (int k = 0; k < kPerThread; ++k) {
       const std::string origin = "https://t" + std::to_string(t) + "-" + std::to_string(k) + ".example";
-      EXPECT_EQ(std::count(config.allowedOrigins.begin(), config.allowedOrigins.end(), origin), 1) << origin;
+      const auto& origins = config.allowedOrigins;
+      EXPECT_EQ(std::count(origins.begin(), origins.end(), origin), 1) << origin;
     }
   }
   EXPECT_FALSE(fs::exists(temporary()));

@@ -16,7 +16,8 @@ namespace connector::test {
 class LocatorTest : public ::testing::Test {
  protected:
   LocatorTest() {
-    for (const char* name : {"SPINE_EXECUTABLE", "ProgramFiles", "ProgramFiles(x86)", "LOCALAPPDATA", "HOME", "PATH"}) {
+    for (const char* name : {"SPINE_EXECUTABLE", "ProgramFiles", "ProgramFiles(x86)", "LOCALAPPDATA",
+                             "HOME", "PATH"}) {
       environment_.set(name, std::nullopt);
     }
     environment_.set("SPINE_CONNECTOR_CONFIG", pathToUtf8(root_ / "settings.json"));

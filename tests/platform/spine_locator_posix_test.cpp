@@ -20,8 +20,10 @@ TEST_F(LocatorTest, PosixLooksInHomeAndPath) {
   setPathVariable("ProgramFiles", root_ / "pf");
   setPathVariable("HOME", root_ / "home");
   setVariable("PATH", "/nonexistent-a:/nonexistent-b/");
-  EXPECT_EQ(locatorCandidates(), (std::vector<fs::path>{root_ / "home" / u8"Spine" / u8"Spine.sh",
-                                                       fs::path(u8"/nonexistent-a/Spine.sh"), fs::path(u8"/nonexistent-b/Spine.sh")}));
+  const std::vector<fs::path> expected{root_ / "home" / u8"Spine" / u8"Spine.sh",
+                                       fs::path(u8"/nonexistent-a/Spine.sh"),
+                                       fs::path(u8"/nonexistent-b/Spine.sh")};
+  EXPECT_EQ(locatorCandidates(), expected);
   EXPECT_EQ(SpineLocator::locate(), "");
 }
 

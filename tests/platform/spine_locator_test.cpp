@@ -123,7 +123,8 @@ TEST_F(LocatorTest, SearchPathQuotesAndEmptyPieces) {
   EXPECT_EQ(SpineLocator::locate(), pathToUtf8(launcher));
 
   setVariable("PATH", "\"" + pathToUtf8(tools));  // opening quote only: kept, so the file is not found
-  EXPECT_EQ(candidateTexts(), std::vector<std::string>{joinLauncherPath("\"" + pathToUtf8(tools), launcherName())});
+  const std::string quoted = joinLauncherPath("\"" + pathToUtf8(tools), launcherName());
+  EXPECT_EQ(candidateTexts(), std::vector<std::string>{quoted});
   EXPECT_EQ(SpineLocator::locate(), "");
 }
 
