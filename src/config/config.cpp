@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "config/durable_file.hpp"
+#include "config/home_fallback.hpp"
 #include "encoding/json.hpp"
 #include "encoding/json_parser.hpp"
 #include "platform/environment.hpp"
@@ -50,6 +51,8 @@ std::filesystem::path homeDirectory() {
   if (!profile.empty()) return pathFromUtf8(profile);
   const std::string drivePath = environmentText("HOMEDRIVE") + environmentText("HOMEPATH");
   if (!drivePath.empty()) return pathFromUtf8(drivePath);
+  const std::string fallback = homeFallback();
+  if (!fallback.empty()) return pathFromUtf8(fallback);
   return std::filesystem::current_path();
 }
 

@@ -39,5 +39,16 @@ TEST(SettingsFullDisk, WriteErrorRemovesTheTemporaryFileAndKeepsTheOldSettings) 
   EXPECT_EQ(loadConfig().allowedOrigins, std::vector<std::string>{"https://kept.example"});
 }
 
+// On Linux USERPROFILE is normally unset: the settings then live under HOME, not wherever the
+// program happened to be started.
+TEST(SettingsLocation, PosixFallsBackToHome) {
+  test::TempDirectory dir;
+  test::ScopedEnvironment environment("SPINE_CONNECTOR_CONFIG", std::nullopt);
+  for (const char* name : {"APPDATA", "USERPROFILE", "HOMEDRIVE", "HOMEPATH"}) environment.set(name, std::nullopt);
+  environment.set("HOME", pathToUtf8(dir / "用户"));
+  EXPECT_EQ(pathToUtf8(homeDirectory()), pathToUtf8(dir / "用户"));
+  EXPECT_EQ(pathToUtf8(configFilePath()), pathToUtf8(dir / "用户" / "GlimmerConnector" / "config.json"));
+}
+
 }  // namespace
 }  // namespace connector

@@ -189,6 +189,7 @@ TEST(SettingsLocation, FollowsTheEnvironment) {
     environment.set("USERPROFILE", c.profile);
     environment.set("HOMEDRIVE", c.drive);
     environment.set("HOMEPATH", c.homePath);
+    environment.set("HOME", std::nullopt);
     EXPECT_EQ(pathToUtf8(homeDirectory()), pathToUtf8(c.home));
     EXPECT_EQ(pathToUtf8(configFilePath()), pathToUtf8(c.file));
   }
