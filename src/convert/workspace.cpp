@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include "platform/text.hpp"
 
@@ -13,6 +14,8 @@ namespace connector {
 namespace {
 
 constexpr int kCreateAttempts = 32;
+constexpr int kRemoveAttempts = 20;
+constexpr std::chrono::milliseconds kRemoveRetryDelay{25};
 constexpr const char* kCannotCreate = "无法创建连接器临时目录";
 constexpr const char* kNoTempDirectory = "无法确定系统临时目录";
 constexpr const char* kCannotCreateFolder = "无法创建临时子目录";
@@ -44,6 +47,24 @@ void removeTree(const std::filesystem::path& path) noexcept {
   }
 }
 
+// Windows keeps a folder busy for a moment after the child that ran in it has ended, so
+// whatever could not go yet is tried again briefly; destruction still never fails.
+void removeWorkspace(const std::filesystem::path& directory) noexcept {
+  for (int attempt = 0; attempt < kRemoveAttempts; ++attempt) {
+    if (attempt > 0) {
+      try {
+        std::this_thread::sleep_for(kRemoveRetryDelay);
+      } catch (...) {
+        return;
+      }
+    }
+    removeTree(directory);
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(directory, error);
+    if (error || !std::filesystem::exists(status)) return;
+  }
+}
+
 }  // namespace
 
 ConversionWorkspace::ConversionWorkspace(ConversionWorkspace&& other) noexcept
@@ -53,7 +74,7 @@ ConversionWorkspace::ConversionWorkspace(ConversionWorkspace&& other) noexcept
 
 ConversionWorkspace& ConversionWorkspace::operator=(ConversionWorkspace&& other) noexcept {
   if (this != &other) {
-    if (!directory_.empty()) removeTree(directory_);
+    if (!directory_.empty()) removeWorkspace(directory_);
     directory_ = std::move(other.directory_);
     other.directory_.clear();
   }
@@ -61,7 +82,7 @@ ConversionWorkspace& ConversionWorkspace::operator=(ConversionWorkspace&& other)
 }
 
 ConversionWorkspace::~ConversionWorkspace() {
-  if (!directory_.empty()) removeTree(directory_);
+  if (!directory_.empty()) removeWorkspace(directory_);
 }
 
 ConversionWorkspace ConversionWorkspace::create() {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <string>
 
 #include "convert/workspace.hpp"
 #include "platform/text.hpp"
@@ -30,6 +31,23 @@ TEST(ConversionWorkspacePosix, UnwritableTempFolderFailsAfterAllAttempts) {
     EXPECT_STREQ(error.what(), "无法创建连接器临时目录");
   }
   chmod(temp.path().c_str(), 0700);
+}
+
+}  // namespace
+}  // namespace connector
+
+namespace connector {
+namespace {
+
+// The open succeeds but the bytes never land: a short staged file must not pass unnoticed.
+TEST(ConversionWorkspacePosix, FailedWriteReportsTheCallersMessage) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+  try {
+    ConversionWorkspace::writeFile("/dev/full", std::string(100'000, 'x'), "无法写入临时文件");
+    ADD_FAILURE() << "a write to a full device passed";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "无法写入临时文件");
+  }
 }
 
 }  // namespace
