@@ -9,8 +9,8 @@
 namespace connector {
 
 inline constexpr std::size_t kReceiveSize = 8192;
-inline constexpr std::size_t kHeadLimit = 65536;            // buffered bytes without the blank line
-inline constexpr std::uint64_t kBodyLimit = 209715200;      // 200 MiB of Content-Length
+inline constexpr std::size_t kHeadLimit = 65536;        // buffered bytes without the blank line
+inline constexpr std::uint64_t kBodyLimit = 209715200;  // 200 MiB of Content-Length
 
 // Fills request from source. On failure returns false with errorStatus set to 400 (malformed,
 // closed early) or 413 (a limit exceeded); errorStatus is left alone on success.

@@ -22,21 +22,30 @@ void sendAll(ByteSink& sink, std::string_view bytes) {
 
 std::string reasonPhrase(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 413: return "Payload Too Large";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Response";
+    case 200:
+      return "OK";
+    case 204:
+      return "No Content";
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 413:
+      return "Payload Too Large";
+    case 500:
+      return "Internal Server Error";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Response";
   }
 }
 
 std::string responseHead(const HttpResponse& response) {
-  std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
-                     reasonPhrase(response.status) + "\r\n";
+  std::string head =
+      "HTTP/1.1 " + std::to_string(response.status) + " " + reasonPhrase(response.status) + "\r\n";
   for (const auto& [name, value] : response.headers) {
     head.append(name).append(": ").append(value).append("\r\n");
   }

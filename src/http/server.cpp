@@ -25,7 +25,8 @@ bool ConnectorServer::start(RouteHandler handler, const std::wstring& tlsSetting
     statusReason() = "当前平台不支持 HTTPS 连接器";
     return false;
   }
-  ListeningSocket::Opened opened = ListeningSocket::open(port_, kListenBacklog, PortSharing::exclusive);
+  ListeningSocket::Opened opened =
+      ListeningSocket::open(port_, kListenBacklog, PortSharing::exclusive);
   switch (opened.status) {
     case ListenStatus::listening:
       break;

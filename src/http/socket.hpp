@@ -54,6 +54,9 @@ class ListeningSocket {
   // Makes a blocked accept() on another thread return and refuses further connections.
   // The object must still be destroyed afterwards.
   virtual void wake() noexcept = 0;
+  // Whether the system will refuse every other socket that tries to bind this port while we
+  // listen, whatever address-reuse option that socket asks for.
+  virtual bool bindsExclusively() const noexcept = 0;
 };
 
 }  // namespace connector

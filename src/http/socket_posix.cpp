@@ -1,9 +1,9 @@
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <utility>
 
 #include "http/socket.hpp"
@@ -77,6 +77,10 @@ class PosixListeningSocket final : public ListeningSocket {
   // Shutting a listening socket down fails a blocked accept; the descriptor itself stays
   // open until destruction, so the accept thread never sees a reused number.
   void wake() noexcept override { ::shutdown(fd_.get(), SHUT_RDWR); }
+
+  // SO_REUSEADDR never lets a second socket bind beside a listener; only SO_REUSEPORT,
+  // which nothing here sets, would.
+  bool bindsExclusively() const noexcept override { return true; }
 
  private:
   UniqueFd fd_;

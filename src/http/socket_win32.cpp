@@ -1,11 +1,10 @@
-#include "platform/win32.hpp"
-
 #include <algorithm>
 #include <atomic>
 #include <climits>
 #include <utility>
 
 #include "http/socket.hpp"
+#include "platform/win32.hpp"
 
 namespace connector {
 namespace {
@@ -61,6 +60,14 @@ class WinListeningSocket final : public ListeningSocket {
   // Winsock's shutdown does not wake a blocked accept; closing the socket does. The handle
   // value never changes, so the accept thread reads it without a race.
   void wake() noexcept override { close(); }
+
+  bool bindsExclusively() const noexcept override {
+    BOOL exclusive = FALSE;
+    int size = sizeof exclusive;
+    return ::getsockopt(socket_, SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                        reinterpret_cast<char*>(&exclusive), &size) == 0 &&
+           exclusive != FALSE;
+  }
 
  private:
   void close() noexcept {

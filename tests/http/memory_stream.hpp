@@ -43,7 +43,8 @@ class GeneratedSource : public ByteSource {
  public:
   GeneratedSource(std::string head, std::size_t bodySize)
       : head_(std::move(head)), bodySize_(bodySize) {
-    for (std::size_t i = 0; i < kPatternSize + 10; ++i) pattern_.push_back(static_cast<char>('0' + i % 10));
+    for (std::size_t i = 0; i < kPatternSize + 10; ++i)
+      pattern_.push_back(static_cast<char>('0' + i % 10));
   }
 
   long receive(char* buffer, std::size_t size) override {

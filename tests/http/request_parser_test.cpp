@@ -184,8 +184,8 @@ TEST(RequestParser, FindsTheBlankLineWhereverTheChunksBreak) {
   for (std::size_t first = 1; first < raw.size(); ++first) {
     for (std::size_t second = first + 1; second <= raw.size(); ++second) {
       SCOPED_TRACE(std::to_string(first) + "/" + std::to_string(second));
-      const Outcome outcome = parse({raw.substr(0, first), raw.substr(first, second - first),
-                                     raw.substr(second)});
+      const Outcome outcome =
+          parse({raw.substr(0, first), raw.substr(first, second - first), raw.substr(second)});
       ASSERT_TRUE(outcome.parsed);
       EXPECT_EQ(outcome.request.headers.at("a"), "1");
       EXPECT_EQ(outcome.request.body, "body");
@@ -207,18 +207,22 @@ TEST(RequestParser, LimitsTheBufferedHeadTo65536Bytes) {
     int status;
   };
   const std::string noBlankLine65537 = "GET / HTTP/1.1\r\nX: " + std::string(65537 - 19, 'a');
-  const std::string smallHeadLongBody = "POST / HTTP/1.1\r\nContent-Length: 70000\r\nX: " +
-                                        std::string(65400, 'a') + "\r\n\r\n" +
-                                        std::string(70000, 'b');
+  const std::string smallHeadLongBody =
+      "POST / HTTP/1.1\r\nContent-Length: 70000\r\nX: " + std::string(65400, 'a') + "\r\n\r\n" +
+      std::string(70000, 'b');
   const std::vector<Case> cases = {
       {"head of exactly 65536 bytes", {headOfSize(65536)}, true, 400},
       {"65537 bytes without a blank line", {noBlankLine65537}, false, 413},
-      {"65536 bytes without a blank line, then closed", {noBlankLine65537.substr(0, 65536)}, false,
+      {"65536 bytes without a blank line, then closed",
+       {noBlankLine65537.substr(0, 65536)},
+       false,
        400},
       // The receive that completes the head also passes the limit: refused all the same.
       {"head completed at byte 65537", {headOfSize(65537)}, false, 413},
       {"head of 65447 bytes, but body bytes in the same receive pass the limit",
-       {smallHeadLongBody.substr(0, 100), smallHeadLongBody.substr(100)}, false, 413},
+       {smallHeadLongBody.substr(0, 100), smallHeadLongBody.substr(100)},
+       false,
+       413},
       {"the same request in receives that stop at 65536", {smallHeadLongBody}, true, 400},
   };
   for (const Case& c : cases) {

@@ -37,14 +37,18 @@ TEST(ResponseWriter, WritesTheReplyAsTheClientSeesIt) {
   };
   const std::vector<Case> cases = {
       {"headers in ascending byte order",
-       {200, {{"Vary", "Origin"}, {"Content-Type", "text/plain"}, {"Access-Control-Allow-Origin", "*"}}, "hi"},
+       {200,
+        {{"Vary", "Origin"}, {"Content-Type", "text/plain"}, {"Access-Control-Allow-Origin", "*"}},
+        "hi"},
        "HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n"
        "Content-Length: 2\r\nContent-Type: text/plain\r\nVary: Origin\r\n\r\nhi"},
       {"unknown status and empty body",
        {201, {}, ""},
        "HTTP/1.1 201 Response\r\nConnection: close\r\nContent-Length: 0\r\n\r\n"},
       {"the server's own headers replace the handler's",
-       {204, {{"Content-Length", "999"}, {"Connection", "keep-alive"}, {"a", "lower case sorts last"}}, ""},
+       {204,
+        {{"Content-Length", "999"}, {"Connection", "keep-alive"}, {"a", "lower case sorts last"}},
+        ""},
        "HTTP/1.1 204 No Content\r\nConnection: close\r\nContent-Length: 0\r\n"
        "a: lower case sorts last\r\n\r\n"},
       {"body bytes passed through unchanged",
@@ -60,17 +64,26 @@ TEST(ResponseWriter, WritesTheReplyAsTheClientSeesIt) {
 
 TEST(ResponseWriter, ReasonPhrases) {
   const std::vector<std::pair<int, std::string>> cases = {
-      {200, "OK"},           {204, "No Content"},        {400, "Bad Request"},
-      {403, "Forbidden"},    {404, "Not Found"},         {413, "Payload Too Large"},
-      {500, "Internal Server Error"}, {503, "Service Unavailable"}, {201, "Response"},
-      {302, "Response"},     {0, "Response"},            {-1, "Response"},
+      {200, "OK"},
+      {204, "No Content"},
+      {400, "Bad Request"},
+      {403, "Forbidden"},
+      {404, "Not Found"},
+      {413, "Payload Too Large"},
+      {500, "Internal Server Error"},
+      {503, "Service Unavailable"},
+      {201, "Response"},
+      {302, "Response"},
+      {0, "Response"},
+      {-1, "Response"},
   };
   for (const auto& [status, text] : cases) EXPECT_EQ(reasonPhrase(status), text) << status;
 }
 
 TEST(ResponseWriter, SendsInPiecesOfAtMostOneMebibyteContinuingAfterShortSends) {
   HttpResponse response{200, {{"X", "y"}}, std::string(2 * kSendPiece + 300000, '\0')};
-  for (std::size_t i = 0; i < response.body.size(); ++i) response.body[i] = static_cast<char>(i % 251);
+  for (std::size_t i = 0; i < response.body.size(); ++i)
+    response.body[i] = static_cast<char>(i % 251);
   const std::string head = responseHead(response);
 
   RecordingSink whole;
@@ -143,9 +156,8 @@ TEST(Connection, TurnsAThrowingHandlerIntoAnInternalErrorReply) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
     ChunkSource source({kGet});
-    const HttpResponse response = answerRequest(source, [&](const HttpRequest&) -> HttpResponse {
-      throw std::runtime_error(c.message);
-    });
+    const HttpResponse response = answerRequest(
+        source, [&](const HttpRequest&) -> HttpResponse { throw std::runtime_error(c.message); });
     const std::string body = R"({"code":"INTERNAL_ERROR","message":")" + c.escaped + "\"}";
     EXPECT_EQ(response.status, 500);
     EXPECT_EQ(response.body, body);

@@ -48,7 +48,8 @@ TEST(ConnectorServer, ServesARequestOverTheLoopback) {
       "POST /echo?x=1&y=a%20b HTTP/1.1\r\nOrigin: http://a\r\nContent-Length: 5\r\n\r\nhelloXX"));
   EXPECT_EQ(reply.status, 200);
   EXPECT_EQ(reply.reason, "OK");
-  const std::string body = "POST|/echo?x=1&y=a%20b|/echo|x=1;y=a b;|content-length:5;origin:http://a;|hello";
+  const std::string body =
+      "POST|/echo?x=1&y=a%20b|/echo|x=1;y=a b;|content-length:5;origin:http://a;|hello";
   EXPECT_EQ(reply.body, body);
   EXPECT_EQ(reply.headers, (HeaderMap{{"Connection", "close"},
                                       {"Content-Length", std::to_string(body.size())},
@@ -61,14 +62,16 @@ TEST(ConnectorServer, ClientsThatLeaveEarlyCostOnlyTheirOwnConnection) {
   ASSERT_TRUE(server.start(answeringWith("fine")));
 
   // A half-closed client still gets the 400 reply.
-  const Reply reply = parseReply(exchange("GET /v1/health HTTP/1.1\r\nHost: x", AfterSending::shutdownSend));
+  const Reply reply =
+      parseReply(exchange("GET /v1/health HTTP/1.1\r\nHost: x", AfterSending::shutdownSend));
   EXPECT_EQ(reply.status, 400);
   EXPECT_EQ(reply.reason, "Bad Request");
   EXPECT_EQ(reply.body, "Bad request");
 
   // Clients that vanish: the reply goes to a closed socket, which must not end the process.
   for (int i = 0; i < 20; ++i) {
-    exchange("POST / HTTP/1.1\r\nContent-Length: 1000\r\n\r\nonly a little", AfterSending::closeAtOnce);
+    exchange("POST / HTTP/1.1\r\nContent-Length: 1000\r\n\r\nonly a little",
+             AfterSending::closeAtOnce);
     exchange("GET / HT", AfterSending::closeAtOnce);
   }
   EXPECT_TRUE(server.isRunning());
@@ -78,9 +81,8 @@ TEST(ConnectorServer, ClientsThatLeaveEarlyCostOnlyTheirOwnConnection) {
 TEST(ConnectorServer, AThrowingHandlerGivesTheInternalErrorReply) {
   ConnectorServer server;
   StopOnExit guard(server);
-  ASSERT_TRUE(server.start([](const HttpRequest&) -> HttpResponse {
-    throw std::runtime_error("bad \"quote\"");
-  }));
+  ASSERT_TRUE(server.start(
+      [](const HttpRequest&) -> HttpResponse { throw std::runtime_error("bad \"quote\""); }));
   const Reply reply = parseReply(exchange("GET /v1/health HTTP/1.1\r\n\r\n"));
   EXPECT_EQ(reply.status, 500);
   EXPECT_EQ(reply.reason, "Internal Server Error");
@@ -106,9 +108,10 @@ TEST(ConnectorServer, CarriesALargeBodyBothWaysIntact) {
     return HttpResponse{200, {}, request.body};
   }));
   std::string body(20 * 1024 * 1024, '\0');
-  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 7 + i / 4093) % 256);
-  const Reply reply = parseReply(exchange(
-      "POST /v1/convert HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body));
+  for (std::size_t i = 0; i < body.size(); ++i)
+    body[i] = static_cast<char>((i * 7 + i / 4093) % 256);
+  const Reply reply = parseReply(exchange("POST /v1/convert HTTP/1.1\r\nContent-Length: " +
+                                          std::to_string(body.size()) + "\r\n\r\n" + body));
   EXPECT_EQ(reply.status, 200);
   EXPECT_EQ(reply.headers.at("Content-Length"), std::to_string(body.size()));
   EXPECT_TRUE(reply.body == body) << "echoed body differs, size " << reply.body.size();
@@ -149,7 +152,8 @@ TEST(ConnectorServer, RefusesTlsSettings) {
 // The foreign socket asks for plain address reuse, the way another program might.
 TEST(ConnectorServer, ReportsAPortThatAnotherSocketHolds) {
   statusReason().clear();
-  ListeningSocket::Opened foreign = ListeningSocket::open(kConnectorPort, 4, PortSharing::reuseAddress);
+  ListeningSocket::Opened foreign =
+      ListeningSocket::open(kConnectorPort, 4, PortSharing::reuseAddress);
   ASSERT_EQ(foreign.status, ListenStatus::listening);
 
   ConnectorServer server;
@@ -177,7 +181,8 @@ TEST(ConnectorServer, NoOtherSocketCanBindBesideARunningServer) {
   EXPECT_FALSE(second.start(echo));
   EXPECT_EQ(statusReason(), kPortTaken);
 
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(parseReply(exchange("GET / HTTP/1.1\r\n\r\n")).body, "ours");
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(parseReply(exchange("GET / HTTP/1.1\r\n\r\n")).body, "ours");
 }
 
 TEST(ConnectorServer, ServesConnectionsConcurrently) {

@@ -10,9 +10,9 @@
 namespace connector::test {
 
 enum class AfterSending {
-  keepOpen,       // wait for the reply
-  shutdownSend,   // half-close, then wait for the reply
-  closeAtOnce,    // close without reading anything
+  keepOpen,      // wait for the reply
+  shutdownSend,  // half-close, then wait for the reply
+  closeAtOnce,   // close without reading anything
 };
 
 // Connects to 127.0.0.1:port, sends request, and (unless closing at once) returns everything
