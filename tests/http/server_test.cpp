@@ -3,10 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
 #include "http/socket.hpp"
 #include "http/status_reason.hpp"
@@ -183,41 +181,6 @@ TEST(ConnectorServer, NoOtherSocketCanBindBesideARunningServer) {
 
   for (int i = 0; i < 5; ++i)
     EXPECT_EQ(parseReply(exchange("GET / HTTP/1.1\r\n\r\n")).body, "ours");
-}
-
-TEST(ConnectorServer, ServesConnectionsConcurrently) {
-  // The first request's handler waits until a second request has been answered: with one
-  // thread per connection the second one is not stuck behind it.
-  std::atomic<bool> secondAnswered{false};
-  ConnectorServer server;
-  StopOnExit guard(server);
-  ASSERT_TRUE(server.start([&](const HttpRequest& request) {
-    if (request.path == "/first") {
-      while (!secondAnswered.load()) std::this_thread::yield();
-      return HttpResponse{200, {}, "first"};
-    }
-    return HttpResponse{200, {}, "second"};
-  }));
-  std::string first;
-  std::thread client([&] {
-    try {
-      first = exchange("GET /first HTTP/1.1\r\n\r\n");
-    } catch (const std::exception&) {
-    }
-  });
-  struct Release {  // on every path: let the first handler finish, then wait for its client
-    std::atomic<bool>& flag;
-    std::thread& thread;
-    ~Release() {
-      flag.store(true);
-      if (thread.joinable()) thread.join();
-    }
-  } release{secondAnswered, client};
-  const std::string second = exchange("GET /second HTTP/1.1\r\n\r\n");
-  secondAnswered.store(true);
-  client.join();
-  EXPECT_EQ(parseReply(second).body, "second");
-  EXPECT_EQ(parseReply(first).body, "first");
 }
 
 }  // namespace
