@@ -50,6 +50,10 @@ class LoopbackListener {
     WSADATA data;
     started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
     socket_.reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    // As the service does: lingering TIME_WAIT connections of earlier tests must not block us.
+    const BOOL reuse = TRUE;
+    setsockopt(socket_.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
+               sizeof reuse);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(kConnectorPort);

@@ -24,6 +24,10 @@ class OwnListener {
   OwnListener(int family, const char* address) {
     fd_ = socket(family, SOCK_STREAM, 0);
     if (fd_ < 0) return;
+    // Like the connector itself: connections of earlier tests lingering in TIME_WAIT must not
+    // block the bind, while a live listener still does.
+    const int reuse = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     sockaddr_storage storage{};
     socklen_t length = 0;
     if (family == AF_INET6) {
