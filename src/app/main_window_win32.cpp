@@ -105,6 +105,8 @@ void drawButton(const DRAWITEMSTRUCT& item) {
   const AppShell& shell = appShell();
   HDC dc = item.hDC;
   RECT area = item.rcItem;
+  // The corners outside the rounded face would otherwise keep the system's light button colour.
+  FillRect(dc, &area, shell.background());
   {
     UniqueGdiObject face(
         CreateSolidBrush((item.itemState & ODS_SELECTED) ? kPressedFaceColour : kFieldColour));

@@ -503,6 +503,7 @@ TEST_F(MainWindowTest, DrawsOwnerDrawnButtonsAndTheBackground) {
     item.rcItem = {0, 0, width, height};
     item.itemState = c.state;
     EXPECT_EQ(SendMessageW(window, WM_DRAWITEM, kToggleButton, reinterpret_cast<LPARAM>(&item)), TRUE);
+    EXPECT_EQ(canvas.pixel(0, 0), kBackground);  // outside the rounded corner
     EXPECT_EQ(canvas.pixel(0, height / 2), kOutline);
     EXPECT_EQ(canvas.pixel(shell.scale(2), height / 2), c.face);
     // The focus rectangle is a dotted line 4 units inside the edge.
