@@ -31,7 +31,7 @@ bool isConnectorHost(std::string_view host, std::uint16_t port) {
   if (!known) return false;
   if (rest.empty()) return true;
   // The port must be written exactly as the server's decimal port: no sign, no leading zero.
-  return rest == ":" + std::to_string(port);
+  return rest.starts_with(':') && rest.substr(1) == std::to_string(port);
 }
 
 }  // namespace connector
