@@ -9,8 +9,7 @@ import stat
 import threading
 import zipfile
 
-from connector_harness import (ConnectorTestCase, Options, is_windows_build, main, program_path,
-                               request)
+from connector_harness import ConnectorTestCase, Options, is_windows_build, main, request
 
 EDITOR = "http://localhost:5173"
 JSON_HEADERS = {"Origin": EDITOR, "Content-Type": "application/json"}
