@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset native >/dev/null
 cmake --build --preset native --target glimmer-connector
-exec build/native/src/app/glimmer-connector
+exec build/native/src/glimmer-connector
