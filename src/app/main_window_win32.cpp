@@ -31,7 +31,7 @@ constexpr COLORREF kOutlineColour = RGB(76, 75, 74);
 enum class ControlKind { Static, Edit, Button };
 enum class FontRole { Title, Body };
 
-struct ControlSpec {
+struct ControlLayout {
   int id;
   ControlKind kind;
   const wchar_t* text;
@@ -40,7 +40,7 @@ struct ControlSpec {
 };
 
 // Creation order: the statics and the edit, then (after the saved path is in the edit) the buttons.
-constexpr ControlSpec kControls[] = {
+constexpr ControlLayout kControls[] = {
     {kTitleLabel, ControlKind::Static, L"Glimmer连接器", 28, 24, 560, 34, FontRole::Title},
     {kExplanationLabel, ControlKind::Static,
      L"应用打开且连接已启动时，网页可调用本机 Spine 生成工程文件。", 29, 65, 560, 24, FontRole::Body},
@@ -56,11 +56,11 @@ constexpr ControlSpec kControls[] = {
 constexpr int kPathGroup[] = {kPathLabel, kPathEdit, kChooseFileButton, kRestoreDetectionButton,
                               kSavePathButton};
 
-HWND createControl(HWND parent, const ControlSpec& spec) {
+HWND createControl(HWND parent, const ControlLayout& layout) {
   const AppShell& shell = appShell();
   const wchar_t* className = L"STATIC";
   DWORD style = WS_CHILD | WS_VISIBLE;
-  switch (spec.kind) {
+  switch (layout.kind) {
     case ControlKind::Static:
       style |= SS_LEFT;
       break;
@@ -74,10 +74,10 @@ HWND createControl(HWND parent, const ControlSpec& spec) {
       break;
   }
   HWND control = CreateWindowExW(
-      0, className, spec.text, style, shell.scale(spec.x), shell.scale(spec.y),
-      shell.scale(spec.width), shell.scale(spec.height), parent,
-      reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), GetModuleHandleW(nullptr), nullptr);
-  HFONT font = spec.font == FontRole::Title ? shell.title() : shell.body();
+      0, className, layout.text, style, shell.scale(layout.x), shell.scale(layout.y),
+      shell.scale(layout.width), shell.scale(layout.height), parent,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), GetModuleHandleW(nullptr), nullptr);
+  HFONT font = layout.font == FontRole::Title ? shell.title() : shell.body();
   if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return control;
 }
@@ -253,17 +253,17 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void MainWindow::createControls() {
-  for (const ControlSpec& spec : kControls) {
-    if (spec.kind == ControlKind::Button) continue;
-    createControl(window_, spec);
+  for (const ControlLayout& layout : kControls) {
+    if (layout.kind == ControlKind::Button) continue;
+    createControl(window_, layout);
   }
   const int margin = appShell().scale(8);
   SendMessageW(control(kPathEdit), EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN,
                MAKELPARAM(margin, margin));
   // The saved choice, not the located path: empty when nothing was saved.
   SetWindowTextW(control(kPathEdit), toWide(loadConfig().spineExecutable).c_str());
-  for (const ControlSpec& spec : kControls) {
-    if (spec.kind == ControlKind::Button) createControl(window_, spec);
+  for (const ControlLayout& layout : kControls) {
+    if (layout.kind == ControlKind::Button) createControl(window_, layout);
   }
   refreshStatus();
 }
