@@ -8,6 +8,9 @@
 
 namespace connector::process_capture {
 
+constexpr const char* kPipeFailed = "无法创建 Spine 输出管道";
+constexpr const char* kStartFailed = "无法启动 Spine.com，请检查路径和权限";
+
 // How long one pass waits for the child to end (or, on POSIX, for output) when nothing was read.
 constexpr std::chrono::milliseconds kPassWait{20};
 // After the child has ended, what already waits in the pipe is still read for at most this long:

@@ -21,9 +21,6 @@ extern char** environ;
 namespace connector {
 namespace {
 
-constexpr const char* kPipeFailed = "无法创建 Spine 输出管道";
-constexpr const char* kStartFailed = "无法启动 Spine.com，请检查路径和权限";
-
 using Clock = std::chrono::steady_clock;
 using Buffer = std::array<char, ProcessRunner::kReadChunk>;
 
@@ -144,7 +141,7 @@ pid_t spawnChild(const std::string& executable, const std::vector<std::string>& 
 
   SpawnFileActions actions;
   SpawnAttributes attributes;
-  if (!actions.ok() || !attributes.ok()) throw std::runtime_error(kStartFailed);
+  if (!actions.ok() || !attributes.ok()) throw std::runtime_error(process_capture::kStartFailed);
   bool prepared = posix_spawn_file_actions_adddup2(actions.get(), writeFd, STDOUT_FILENO) == 0 &&
                   posix_spawn_file_actions_adddup2(actions.get(), writeFd, STDERR_FILENO) == 0;
   if (prepared && !workingDirectory.empty()) {
@@ -161,12 +158,12 @@ pid_t spawnChild(const std::string& executable, const std::vector<std::string>& 
                                                                         POSIX_SPAWN_SETSIGDEF) == 0 &&
              posix_spawnattr_setsigmask(attributes.get(), &noSignals) == 0 &&
              posix_spawnattr_setsigdefault(attributes.get(), &defaults) == 0;
-  if (!prepared) throw std::runtime_error(kStartFailed);
+  if (!prepared) throw std::runtime_error(process_capture::kStartFailed);
 
   pid_t pid = -1;
   if (::posix_spawn(&pid, executable.c_str(), actions.get(), attributes.get(), argv.data(),
                     environ) != 0) {
-    throw std::runtime_error(kStartFailed);
+    throw std::runtime_error(process_capture::kStartFailed);
   }
   return pid;
 }
@@ -218,12 +215,12 @@ ProcessResult ProcessRunner::run(const std::string& executable,
                                  const std::vector<std::string>& arguments,
                                  const std::filesystem::path& workingDirectory) const {
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error(kPipeFailed);
+  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error(process_capture::kPipeFailed);
   UniqueFd readEnd(fds[0]);
   UniqueFd writeEnd(fds[1]);
   const int flags = ::fcntl(readEnd.get(), F_GETFL);
   if (flags < 0 || ::fcntl(readEnd.get(), F_SETFL, flags | O_NONBLOCK) != 0) {
-    throw std::runtime_error(kPipeFailed);
+    throw std::runtime_error(process_capture::kPipeFailed);
   }
 
   const pid_t pid = spawnChild(executable, arguments, workingDirectory, writeEnd.get());

@@ -9,9 +9,6 @@
 namespace connector {
 namespace {
 
-constexpr const char* kPipeFailed = "无法创建 Spine 输出管道";
-constexpr const char* kStartFailed = "无法启动 Spine.com，请检查路径和权限";
-
 using Clock = std::chrono::steady_clock;
 using Buffer = std::array<char, ProcessRunner::kReadChunk>;
 
@@ -57,11 +54,13 @@ ProcessResult ProcessRunner::run(const std::string& executable,
   security.bInheritHandle = TRUE;
   HANDLE readHandle = nullptr;
   HANDLE writeHandle = nullptr;
-  if (!CreatePipe(&readHandle, &writeHandle, &security, 0)) throw std::runtime_error(kPipeFailed);
+  if (!CreatePipe(&readHandle, &writeHandle, &security, 0)) {
+    throw std::runtime_error(process_capture::kPipeFailed);
+  }
   UniqueHandle readEnd(readHandle);
   UniqueHandle writeEnd(writeHandle);
   if (!SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0)) {
-    throw std::runtime_error(kPipeFailed);
+    throw std::runtime_error(process_capture::kPipeFailed);
   }
 
   STARTUPINFOW startup{};
@@ -79,7 +78,7 @@ ProcessResult ProcessRunner::run(const std::string& executable,
       CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                      directory.empty() ? nullptr : directory.c_str(), &startup, &info);
   writeEnd.reset();  // the child holds its own copy; ours would keep the pipe open
-  if (!created) throw std::runtime_error(kStartFailed);
+  if (!created) throw std::runtime_error(process_capture::kStartFailed);
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
 
