@@ -8,6 +8,7 @@
 #include <string>
 
 #include "config/config.hpp"
+#include "platform/spine_locator.hpp"
 #include "platform/text.hpp"
 #include "support/test_helpers.hpp"
 
@@ -34,6 +35,10 @@ class LocatorTest : public ::testing::Test {
   }
   void setVariable(const char* name, std::optional<std::string> value) { environment_.set(name, value); }
   void saveChoice(const std::filesystem::path& path) { saveConfig({{}, pathToUtf8(path)}); }
+  // The launcher's file name of this build (Spine.com or Spine.sh) inside folder.
+  static std::filesystem::path launcherIn(const std::filesystem::path& folder) {
+    return folder / pathFromUtf8(launcherName());
+  }
 
   TempDirectory root_;
   ScopedEnvironment environment_;

@@ -48,5 +48,28 @@ TEST_F(LocatorTest, PosixRefusesNonRegularFiles) {
   EXPECT_TRUE(isLauncherFile(makeFile(root_ / "plain")));
 }
 
+// Only here: MinGW's standard library cannot create symbolic links, and links made with
+// CreateSymbolicLinkW under Wine cannot be opened, so the Windows build has no way to make one.
+TEST_F(LocatorTest, SymbolicLinksAreFollowed) {
+  const fs::path target = makeFile(root_ / "real" / u8"spine-launcher");
+  const fs::path good = root_ / "good";
+  const fs::path dangling = root_ / "dangling";
+  const fs::path toFolder = root_ / "to-folder";
+  fs::create_directories(good);
+  fs::create_directories(dangling);
+  fs::create_directories(toFolder);
+  fs::create_symlink(target, launcherIn(good));
+  fs::create_symlink(root_ / "nowhere", launcherIn(dangling));
+  fs::create_directory_symlink(root_ / "real", launcherIn(toFolder));
+
+  EXPECT_TRUE(isLauncherFile(launcherIn(good)));
+  EXPECT_FALSE(isLauncherFile(launcherIn(dangling)));
+  EXPECT_FALSE(isLauncherFile(launcherIn(toFolder)));
+
+  const std::string sep(1, searchPathSeparator());
+  setVariable("PATH", pathToUtf8(dangling) + sep + pathToUtf8(toFolder) + sep + pathToUtf8(good));
+  EXPECT_EQ(SpineLocator::locate(), pathToUtf8(launcherIn(good)));
+}
+
 }  // namespace
 }  // namespace connector

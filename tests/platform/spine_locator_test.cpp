@@ -21,8 +21,6 @@ std::vector<std::string> candidateTexts() {
   return texts;
 }
 
-fs::path launcherIn(const fs::path& folder) { return folder / pathFromUtf8(launcherName()); }
-
 TEST(LocatorRules, JoinsWindowsPaths) {
   const struct {
     const char* folder;
@@ -134,29 +132,6 @@ TEST_F(LocatorTest, BrokenSettingsGiveNoSavedChoice) {
   setPathVariable("PATH", folder);
   const fs::path launcher = makeFile(launcherIn(folder));
   EXPECT_EQ(SpineLocator::locate(), pathToUtf8(launcher));
-}
-
-TEST_F(LocatorTest, SymbolicLinksAreFollowed) {
-  const fs::path target = makeFile(root_ / "real" / u8"spine-launcher");
-  const fs::path good = root_ / "good";
-  const fs::path dangling = root_ / "dangling";
-  const fs::path toFolder = root_ / "to-folder";
-  fs::create_directories(good);
-  fs::create_directories(dangling);
-  fs::create_directories(toFolder);
-  std::error_code error;
-  fs::create_symlink(target, launcherIn(good), error);
-  if (error) GTEST_SKIP() << "cannot create symbolic links here: " << error.message();
-  fs::create_symlink(root_ / "nowhere", launcherIn(dangling));
-  fs::create_directory_symlink(root_ / "real", launcherIn(toFolder));
-
-  EXPECT_TRUE(isLauncherFile(launcherIn(good)));
-  EXPECT_FALSE(isLauncherFile(launcherIn(dangling)));
-  EXPECT_FALSE(isLauncherFile(launcherIn(toFolder)));
-
-  const std::string sep(1, searchPathSeparator());
-  setVariable("PATH", pathToUtf8(dangling) + sep + pathToUtf8(toFolder) + sep + pathToUtf8(good));
-  EXPECT_EQ(SpineLocator::locate(), pathToUtf8(launcherIn(good)));
 }
 
 }  // namespace
