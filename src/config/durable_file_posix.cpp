@@ -5,26 +5,10 @@
 #include <utility>
 
 #include "config/durable_file.hpp"
+#include "platform/unique_fd.hpp"
 
 namespace connector {
 namespace {
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) noexcept : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const noexcept { return fd_; }
-  explicit operator bool() const noexcept { return fd_ >= 0; }
-  // Closes now and reports whether the kernel accepted the close (a late write error shows here).
-  bool close() noexcept { return ::close(std::exchange(fd_, -1)) == 0; }
-
- private:
-  int fd_;
-};
 
 bool writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {

@@ -7,27 +7,10 @@
 #include <utility>
 
 #include "http/socket.hpp"
+#include "platform/unique_fd.hpp"
 
 namespace connector {
 namespace {
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) noexcept : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-  UniqueFd& operator=(UniqueFd&&) = delete;
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const noexcept { return fd_; }
-  int release() noexcept { return std::exchange(fd_, -1); }
-  explicit operator bool() const noexcept { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 sockaddr_in loopbackAddress(std::uint16_t port) {
   sockaddr_in address{};

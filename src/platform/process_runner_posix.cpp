@@ -15,6 +15,7 @@
 
 #include "platform/process_capture.hpp"
 #include "platform/process_runner.hpp"
+#include "platform/unique_fd.hpp"
 
 extern char** environ;
 
@@ -23,22 +24,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Buffer = std::array<char, ProcessRunner::kReadChunk>;
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) noexcept : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { reset(); }
-  int get() const noexcept { return fd_; }
-  void reset() noexcept {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
 
 class SpawnFileActions {
  public:
