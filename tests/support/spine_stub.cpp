@@ -113,7 +113,10 @@ int runSpineStub(const std::vector<std::string>& arguments) {
   }
   if (mode == "stub-hang") {
     std::fflush(stdout);
-    std::this_thread::sleep_for(std::chrono::seconds(600));
+    // A single long sleep has been seen to return early under Wine; keep sleeping until the
+    // time has really passed, so only the runner's time-out can end this launcher.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(600);
+    while (std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(200));
     return 0;
   }
   if (mode == "stub-huge-output") {
