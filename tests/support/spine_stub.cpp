@@ -113,8 +113,8 @@ int runSpineStub(const std::vector<std::string>& arguments) {
   }
   if (mode == "stub-hang") {
     std::fflush(stdout);
-    // A single long sleep has been seen to return early under Wine; keep sleeping until the
-    // time has really passed, so only the runner's time-out can end this launcher.
+    // Sleep until the time has really passed, so that even a sleep that returns early cannot end
+    // this launcher: only the runner's time-out may.
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(600);
     while (std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(200));
     return 0;
