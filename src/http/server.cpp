@@ -4,7 +4,7 @@
 #include <system_error>
 #include <utility>
 
-#include "http/connection.hpp"
+#include "http/connection_thread.hpp"
 #include "http/socket.hpp"
 #include "http/status_reason.hpp"
 
@@ -74,7 +74,7 @@ void ConnectorServer::acceptLoop() {
       continue;
     }
     try {
-      std::thread(handleConnection, std::move(connection), tlsContext_, handler_).detach();
+      serveOnNewThread(std::move(connection), tlsContext_, handler_);
     } catch (const std::exception&) {
       // No thread for this connection (std::system_error, or no memory for its copies): it is
       // closed with its socket object, and the loop keeps serving the others.
