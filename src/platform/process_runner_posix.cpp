@@ -25,37 +25,27 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Buffer = std::array<char, ProcessRunner::kReadChunk>;
 
-class SpawnFileActions {
+// Owns one posix_spawn helper object, set up and torn down by its pair of calls.
+template <typename T, int (*Init)(T*), int (*Destroy)(T*)>
+class SpawnObject {
  public:
-  SpawnFileActions() { ok_ = posix_spawn_file_actions_init(&actions_) == 0; }
-  SpawnFileActions(const SpawnFileActions&) = delete;
-  SpawnFileActions& operator=(const SpawnFileActions&) = delete;
-  ~SpawnFileActions() {
-    if (ok_) posix_spawn_file_actions_destroy(&actions_);
+  SpawnObject() { ok_ = Init(&value_) == 0; }
+  SpawnObject(const SpawnObject&) = delete;
+  SpawnObject& operator=(const SpawnObject&) = delete;
+  ~SpawnObject() {
+    if (ok_) Destroy(&value_);
   }
   bool ok() const { return ok_; }
-  posix_spawn_file_actions_t* get() { return &actions_; }
+  T* get() { return &value_; }
 
  private:
-  posix_spawn_file_actions_t actions_{};
+  T value_{};
   bool ok_ = false;
 };
 
-class SpawnAttributes {
- public:
-  SpawnAttributes() { ok_ = posix_spawnattr_init(&attributes_) == 0; }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-  ~SpawnAttributes() {
-    if (ok_) posix_spawnattr_destroy(&attributes_);
-  }
-  bool ok() const { return ok_; }
-  posix_spawnattr_t* get() { return &attributes_; }
-
- private:
-  posix_spawnattr_t attributes_{};
-  bool ok_ = false;
-};
+using SpawnFileActions = SpawnObject<posix_spawn_file_actions_t, posix_spawn_file_actions_init,
+                                     posix_spawn_file_actions_destroy>;
+using SpawnAttributes = SpawnObject<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
 
 // The running child. It is reaped exactly once; if the runner leaves early by an exception,
 // the destructor kills and reaps it so that no zombie stays behind.
