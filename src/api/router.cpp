@@ -30,8 +30,7 @@ std::uint16_t receivingPort(ConnectorService& service, const HttpRequest& reques
   return request.secure ? service.secureServer().port() : service.plainServer().port();
 }
 
-}  // namespace
-
+// One request through host check, preflight, route table and the endpoints' error catch.
 HttpResponse dispatchRequest(ConnectorService& service, PairingRegistry& registry,
                              const HttpRequest& request) {
   auto originHeader = request.headers.find("origin");
@@ -57,6 +56,8 @@ HttpResponse dispatchRequest(ConnectorService& service, PairingRegistry& registr
     return errorResponse({500, "CONVERSION_FAILED", failure.what()}, origin);
   }
 }
+
+}  // namespace
 
 RouteHandler makeRouteHandler(ConnectorService& service, PairingRegistry& registry) {
   return [service = &service, registry = &registry](const HttpRequest& request) {

@@ -11,9 +11,6 @@ class PairingRegistry;
 RouteHandler makeRouteHandler(ConnectorService& service);
 // As above with a given pairing table (tests use their own, with an injected clock).
 RouteHandler makeRouteHandler(ConnectorService& service, PairingRegistry& registry);
-// One request through host check, preflight, route table and the endpoints' error catch.
-HttpResponse dispatchRequest(ConnectorService& service, PairingRegistry& registry,
-                             const HttpRequest& request);
 
 // The one service of the program: port 27843, bound to makeRouteHandler.
 ConnectorService& connectorService();
