@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <mutex>
 #include <utility>
 
 #include "http/socket.hpp"
@@ -22,6 +23,15 @@ sockaddr_in loopbackAddress(std::uint16_t port) {
 UniqueSocket newSocket() {
   return UniqueSocket(
       WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
+}
+
+// Winsock counts WSAStartup/WSACleanup calls, and the last WSACleanup closes every socket of
+// the process. Wine's count is not safe against threads starting and releasing the library at
+// once, so a lost count closed the listener while connections came and went; every call takes
+// this lock.
+std::mutex& libraryCountLock() {
+  static std::mutex lock;
+  return lock;
 }
 
 int clampedSize(std::size_t size) { return static_cast<int>(std::min<std::size_t>(size, INT_MAX)); }
@@ -82,6 +92,7 @@ class WinListeningSocket final : public ListeningSocket {
 }  // namespace
 
 SocketLibrary::SocketLibrary() {
+  const std::lock_guard lock(libraryCountLock());
   WSADATA data{};
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
   if (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 2) {
@@ -92,7 +103,9 @@ SocketLibrary::SocketLibrary() {
 }
 
 SocketLibrary::~SocketLibrary() {
-  if (ready_) WSACleanup();
+  if (!ready_) return;
+  const std::lock_guard lock(libraryCountLock());
+  WSACleanup();
 }
 
 std::unique_ptr<StreamSocket> StreamSocket::connectLoopback(std::uint16_t port) {

@@ -91,29 +91,28 @@ def wait_until_port_free(seconds):
         time.sleep(0.1)
 
 
-def _process_table():
-    """(pid, start time in clock ticks, command line) of every process on the host."""
-    table = []
+RUN_MARKER = "GLIMMER_E2E_RUN"  # names, in a process's environment, the connector it belongs to
+
+
+def _processes_marked(value):
+    """(pid, command line) of the host processes whose environment carries RUN_MARKER=value: the
+    program under test and everything it started (Wine hands a Windows process's environment down
+    to its host process)."""
+    wanted = ("%s=%s" % (RUN_MARKER, value)).encode("utf-8")
+    found = []
     for entry in os.listdir("/proc"):
-        if not entry.isdigit():
+        if not entry.isdigit() or int(entry) == os.getpid():
             continue
         try:
-            with open("/proc/%s/stat" % entry, "rb") as stat:
-                fields = stat.read().rsplit(b")", 1)[1].split()
+            with open("/proc/%s/environ" % entry, "rb") as environ:
+                if wanted not in environ.read().split(b"\0"):
+                    continue
             with open("/proc/%s/cmdline" % entry, "rb") as cmdline:
                 command = cmdline.read().replace(b"\0", b" ").decode("utf-8", "replace")
         except OSError:
             continue
-        # After the ")" of the command name, field 20 is the start time.
-        table.append((int(entry), int(fields[19]), command))
-    return table
-
-
-def _start_time(pid):
-    for entry_pid, start_time, _ in _process_table():
-        if entry_pid == pid:
-            return start_time
-    return 0
+        found.append((int(entry), command))
+    return found
 
 
 _running = set()  # connectors started and not yet stopped
@@ -153,6 +152,7 @@ class Connector:
             # which holds no launcher, and needs the host's HOME to find its prefix.)
             env["HOME"] = self.directory
             env["PATH"] = ""
+        env[RUN_MARKER] = self.directory
         env.update(self.extra_environment)
         return env
 
@@ -169,7 +169,6 @@ class Connector:
         finally:
             log.close()
         _running.add(self)
-        self.start_time = _start_time(self.process.pid)
         try:
             self.wait_until_serving()
         except BaseException:
@@ -196,7 +195,6 @@ class Connector:
             return
         process, self.process = self.process, None
         _running.discard(self)
-        started = self.start_time
         try:
             if is_windows_build():
                 process.terminate()
@@ -210,22 +208,39 @@ class Connector:
                 self.exit_code = None
         finally:
             if is_windows_build():
-                self.kill_leftovers(started)
+                self.kill_leftovers()
             wait_until_port_free(30)
 
-    def kill_leftovers(self, started_after):
-        # Wine gives every Windows process a session of its own under init, so what this run started
-        # is found by its own paths (this build's program and launcher), started no earlier than
-        # the program. Wine's shared processes (wineserver, services, the desktop) serve other
-        # programs too and end by themselves.
+    def kill_leftovers(self):
+        # Wine gives every Windows process a session of its own under init, so what this
+        # connector started is found by the marker in its environment and by its own paths (this
+        # build's program and launcher). Wine's shared processes (wineserver, services, the
+        # desktop) may carry the marker too when this program started them, but they serve other
+        # test programs as well and end by themselves.
         ours = [path.lower() for path in (Options.program, Options.stub, program_path(Options.program),
                                           program_path(Options.stub))]
-        for pid, start_time, command in _process_table():
-            if start_time >= started_after and any(path in command.lower() for path in ours):
+        for pid, command in _processes_marked(self.directory):
+            if any(path in command.lower() for path in ours):
                 try:
                     os.kill(pid, signal.SIGKILL)
                 except ProcessLookupError:
                     pass
+
+    def serving_problem(self):
+        """None while the program answers its health check; otherwise what became of it."""
+        if self.process is None:
+            return None
+        try:
+            request("GET", "/v1/health", timeout=10)
+            return None
+        except OSError as error:
+            answer = error
+        try:
+            code = self.process.wait(timeout=5)
+            fate = "the program ended with %s" % code
+        except subprocess.TimeoutExpired:
+            fate = "the program runs but no longer serves (%s)" % answer
+        return "%s: %s" % (fate, self.log())
 
     def restart(self):
         self.stop()
@@ -245,6 +260,7 @@ class ConnectorTestCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.directory = tempfile.mkdtemp(prefix="glimmer-e2e-")
+        cls.connectors = []
         # Class clean-ups run even when setUpClass fails half-way.
         cls.addClassCleanup(shutil.rmtree, cls.directory, True)
 
@@ -255,7 +271,17 @@ class ConnectorTestCase(unittest.TestCase):
         connector = Connector(directory, **options)
         cls.addClassCleanup(connector.stop)
         connector.start()
+        cls.connectors.append(connector)
         return connector
+
+    def tearDown(self):
+        # A program that died or stopped serving during a test is that test's failure, told with
+        # its exit code and its own last words, rather than a "connection refused" in whichever
+        # test comes next.
+        for connector in self.connectors:
+            problem = connector.serving_problem()
+            if problem:
+                self.fail(problem)
 
 
 def expected_platform():

@@ -119,6 +119,7 @@ class ConvertEndToEnd(ConnectorTestCase):
         for thread in threads:
             thread.join()
         self.assertLauncherRuns(before, 2)
+        self.assertEqual(sorted(replies), ["first", "second"])  # a thread that failed left no reply
         for name, reply in replies.items():
             self.assertEqual(reply.status, 200, name)
             self.assertEqual(reply.header("X-Spine-File-Name"), name + ".zip")

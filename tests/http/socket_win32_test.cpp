@@ -1,6 +1,9 @@
 // Winsock's SO_REUSEADDR lets two programs share a port; only an exclusive listener is safe.
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "http/server.hpp"
 #include "http/socket.hpp"
 
@@ -18,6 +21,25 @@ TEST(ListeningSocketWin32, OnlyTheExclusiveListenerAsksForExclusiveUse) {
       ListeningSocket::open(kConnectorPort, 4, PortSharing::exclusive);
   ASSERT_EQ(exclusive.status, ListenStatus::listening);
   EXPECT_TRUE(exclusive.socket->bindsExclusively());
+}
+
+// Every connection thread starts and releases the socket library; the last release closes all
+// sockets of the process, so a miscount would close the listener under load.
+TEST(SocketLibraryWin32, ThreadsStartingAndReleasingTheLibraryLeaveTheListenerOpen) {
+  const ListeningSocket::Opened listener =
+      ListeningSocket::open(kConnectorPort, 4, PortSharing::exclusive);
+  ASSERT_EQ(listener.status, ListenStatus::listening);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([] {
+        for (int i = 0; i < 2000; ++i) SocketLibrary library;
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    // Asking the socket for an option fails once it has been closed behind our back.
+    ASSERT_TRUE(listener.socket->bindsExclusively()) << "listener closed in round " << round;
+  }
 }
 
 }  // namespace
