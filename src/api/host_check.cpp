@@ -3,20 +3,9 @@
 #include <array>
 #include <string>
 
+#include "encoding/ascii.hpp"
+
 namespace connector {
-
-namespace {
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 bool isConnectorHost(std::string_view host, std::uint16_t port) {
   // A bracketed IPv6 literal ends at its "]"; any other name ends at the first ":".
@@ -27,7 +16,7 @@ bool isConnectorHost(std::string_view host, std::uint16_t port) {
 
   static constexpr std::array<std::string_view, 3> kNames{"127.0.0.1", "localhost", "[::1]"};
   bool known = false;
-  for (std::string_view candidate : kNames) known = known || equalsIgnoringCase(name, candidate);
+  for (std::string_view candidate : kNames) known = known || equalsIgnoringAsciiCase(name, candidate);
   if (!known) return false;
   if (rest.empty()) return true;
   // The port must be written exactly as the server's decimal port: no sign, no leading zero.

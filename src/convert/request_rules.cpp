@@ -5,18 +5,10 @@
 #include <vector>
 
 #include "convert/convert_request.hpp"
+#include "encoding/ascii.hpp"
 
 namespace connector {
 namespace {
-
-constexpr std::string_view kWhitespace = " \t\n\v\f\r";
-
-std::string_view trimWhitespace(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(kWhitespace);
-  if (first == std::string_view::npos) return {};
-  const std::size_t last = text.find_last_not_of(kWhitespace);
-  return text.substr(first, last - first + 1);
-}
 
 bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -57,7 +49,7 @@ std::string normalizeLexically(const std::string& path) {
 
 std::string checkSpineVersion(std::string_view text) {
   static const std::regex kVersionPattern(R"(^(3\.8|4\.[0-3])(?:\.\d+)?$)", std::regex::ECMAScript);
-  const std::string trimmed(trimWhitespace(text));
+  const std::string trimmed(trimAsciiWhitespace(text));
   std::smatch match;
   if (!std::regex_match(trimmed, match, kVersionPattern)) {
     throw std::runtime_error("不支持的 Spine 版本：" + std::string(text));

@@ -9,12 +9,12 @@
 
 #include "convert/convert_request.hpp"
 #include "convert/zip_writer.hpp"
+#include "encoding/ascii.hpp"
 #include "platform/text.hpp"
 
 namespace connector {
 namespace {
 
-constexpr std::string_view kWhitespace = " \t\n\v\f\r";
 constexpr const char* kLicenceHidden = "Spine 授权信息已隐藏";
 
 std::vector<std::string> spineArguments(const ConvertRequest& request, const std::string& versionPattern) {
@@ -65,10 +65,7 @@ std::string redactSpineOutput(const std::string& output) {
     if (end == std::string::npos) break;
     start = end + 1;
   }
-  const std::size_t first = joined.find_first_not_of(kWhitespace);
-  if (first == std::string::npos) return {};
-  const std::size_t last = joined.find_last_not_of(kWhitespace);
-  return joined.substr(first, last - first + 1);
+  return std::string(trimAsciiWhitespace(joined));
 }
 
 std::string findEditorVersion(const std::string& output, const std::string& versionPattern) {

@@ -4,6 +4,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "encoding/ascii.hpp"
+
 namespace connector {
 namespace {
 
@@ -21,7 +23,6 @@ constexpr std::array<std::uint8_t, 256> makeBase64Table() {
 }
 
 constexpr std::array<std::uint8_t, 256> kBase64Values = makeBase64Table();
-constexpr char kUpperHex[] = "0123456789ABCDEF";
 
 [[noreturn]] void failBase64() {
   throw std::runtime_error("图片数据格式无效");
@@ -29,13 +30,6 @@ constexpr char kUpperHex[] = "0123456789ABCDEF";
 
 [[noreturn]] void failUrl() {
   throw std::runtime_error("URL 编码无效");
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 bool isUnreserved(unsigned char c) {
@@ -116,8 +110,8 @@ std::string urlDecode(std::string_view text) {
     if (c == '+') {
       out += ' ';
     } else if (c == '%' && i + 2 < text.size()) {
-      const int high = hexValue(text[i + 1]);
-      const int low = hexValue(text[i + 2]);
+      const int high = hexDigitValue(text[i + 1]);
+      const int low = hexDigitValue(text[i + 2]);
       if (high < 0 || low < 0) failUrl();
       out += static_cast<char>(high * 16 + low);
       i += 2;
@@ -152,8 +146,8 @@ std::string urlEncode(std::string_view bytes) {
       out += c;
     } else {
       out += '%';
-      out += kUpperHex[byte >> 4];
-      out += kUpperHex[byte & 0x0F];
+      out += kUpperHexDigits[byte >> 4];
+      out += kUpperHexDigits[byte & 0x0F];
     }
   }
   return out;
@@ -176,12 +170,11 @@ std::string htmlEscape(std::string_view text) {
 }
 
 std::string randomHexToken() {
-  static constexpr char kLowerHex[] = "0123456789abcdef";
   std::random_device source;
   std::string token;
   token.reserve(48);
   for (int i = 0; i < 48; ++i) {
-    token += kLowerHex[source() & 0x0F];  // one fresh draw per digit: 4 random bits each
+    token += kLowerHexDigits[source() & 0x0F];  // one fresh draw per digit: 4 random bits each
   }
   return token;
 }

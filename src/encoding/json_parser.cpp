@@ -6,6 +6,8 @@
 #include <system_error>
 #include <type_traits>
 
+#include "encoding/ascii.hpp"
+
 namespace connector {
 namespace {
 
@@ -34,13 +36,6 @@ constexpr const char* kObjectComma = "JSON 对象缺少逗号";
 constexpr const char* kTooDeep = "JSON 嵌套层级过深";
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 void appendUtf8(std::string& out, std::uint32_t cp) {
   if (cp < 0x80) {
@@ -298,7 +293,7 @@ class Parser {
     std::uint32_t value = 0;
     for (int i = 0; i < 4; ++i) {
       if (atEnd()) fail(kUnicodeIncomplete);
-      const int digit = hexValue(text_[pos_++]);
+      const int digit = hexDigitValue(text_[pos_++]);
       if (digit < 0) fail(kUnicodeInvalid);
       value = value * 16 + static_cast<std::uint32_t>(digit);
     }

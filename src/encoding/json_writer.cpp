@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "encoding/ascii.hpp"
 #include "encoding/json.hpp"
 
 namespace connector {
@@ -27,8 +28,7 @@ void appendEscape(std::string& out, unsigned char byte) {
     case 0x09: out += "\\t"; return;
     default: break;
   }
-  static constexpr char kHex[] = "0123456789abcdef";
-  const char escape[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0x0F]};
+  const char escape[] = {'\\', 'u', '0', '0', kLowerHexDigits[byte >> 4], kLowerHexDigits[byte & 0x0F]};
   out.append(escape, sizeof escape);
 }
 

@@ -8,31 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "encoding/ascii.hpp"
 #include "encoding/codecs.hpp"
 
 namespace connector {
 namespace {
 
 constexpr std::string_view kBlankLine = "\r\n\r\n";
-
-// The C locale's white-space set.
-bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-std::string lowerAscii(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
-}
 
 std::vector<std::string_view> splitLines(std::string_view head) {
   std::vector<std::string_view> lines;
@@ -51,9 +33,9 @@ std::vector<std::string_view> splitTokens(std::string_view line) {
   std::vector<std::string_view> tokens;
   std::size_t i = 0;
   while (i < line.size()) {
-    while (i < line.size() && isSpace(line[i])) ++i;
+    while (i < line.size() && isAsciiWhitespace(line[i])) ++i;
     const std::size_t start = i;
-    while (i < line.size() && !isSpace(line[i])) ++i;
+    while (i < line.size() && !isAsciiWhitespace(line[i])) ++i;
     if (i > start) tokens.push_back(line.substr(start, i - start));
   }
   return tokens;
@@ -64,7 +46,7 @@ std::vector<std::string_view> splitTokens(std::string_view line) {
 // No value when there is no digit or the magnitude does not fit in 64 bits.
 std::optional<std::uint64_t> readUnsigned(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && isSpace(text[i])) ++i;
+  while (i < text.size() && isAsciiWhitespace(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
     negative = text[i] == '-';
@@ -143,7 +125,8 @@ bool parseRequest(ByteSource& source, HttpRequest& request, int& errorStatus) {
     const std::string_view line = lines[i];
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) continue;
-    request.headers[lowerAscii(trim(line.substr(0, colon)))] = trim(line.substr(colon + 1));
+    request.headers[lowerAscii(trimAsciiWhitespace(line.substr(0, colon)))] =
+        trimAsciiWhitespace(line.substr(colon + 1));
   }
 
   const std::size_t question = request.target.find('?');
