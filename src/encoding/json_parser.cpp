@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "encoding/ascii.hpp"
+#include "platform/text.hpp"
 
 namespace connector {
 namespace {
@@ -36,24 +37,6 @@ constexpr const char* kObjectComma = "JSON 对象缺少逗号";
 constexpr const char* kTooDeep = "JSON 嵌套层级过深";
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-void appendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // When the conversion reports a range error, tells overflow (true) from underflow (false) by the
 // decimal exponent of the first significant digit of a well-formed token.

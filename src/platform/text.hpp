@@ -15,6 +15,9 @@ std::wstring toWideStrict(std::string_view utf8);
 std::string toUtf8(std::wstring_view wide);
 // As toUtf8, but unpaired surrogates raise std::runtime_error.
 std::string toUtf8Strict(std::wstring_view wide);
+// Appends the UTF-8 bytes of one code point below 0x110000. Surrogate values are encoded like
+// any other, so a reader that keeps a lone surrogate can store it.
+void appendUtf8(std::string& out, char32_t cp);
 // True when the bytes are well-formed UTF-8 (no overlongs, surrogates or values past U+10FFFF).
 bool isValidUtf8(std::string_view text);
 
