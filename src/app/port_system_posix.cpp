@@ -110,8 +110,6 @@ PortSystem systemPortCalls(std::uint16_t port) {
   calls.listeners = [port] { return socketOwners(listeningInodes(port)); };
   calls.currentProcessId = [] { return static_cast<ProcessId>(getpid()); };
   calls.terminateAndWait = terminateAndWait;
-  calls.sleep = [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); };
-  calls.now = [] { return std::chrono::steady_clock::now(); };
   return calls;
 }
 

@@ -4,7 +4,6 @@
 
 #include <iphlpapi.h>
 
-#include <thread>
 #include <vector>
 
 #include "app/port_takeover.hpp"
@@ -57,8 +56,6 @@ PortSystem systemPortCalls(std::uint16_t port) {
   calls.listeners = [port] { return listenersOn(port); };
   calls.currentProcessId = [] { return static_cast<ProcessId>(GetCurrentProcessId()); };
   calls.terminateAndWait = terminateAndWait;
-  calls.sleep = [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); };
-  calls.now = [] { return std::chrono::steady_clock::now(); };
   return calls;
 }
 

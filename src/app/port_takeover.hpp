@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <set>
+#include <thread>
 
 namespace connector {
 
@@ -15,8 +16,13 @@ struct PortSystem {
   std::function<ProcessId()> currentProcessId;
   enum class Stop { Stopped, OpenRefused, TerminateRefused };
   std::function<Stop(ProcessId)> terminateAndWait;       // terminate with code 0, wait up to 3000 ms
-  std::function<void(std::chrono::milliseconds)> sleep;
-  std::function<std::chrono::steady_clock::time_point()> now;
+  // The clock is the same on every system.
+  std::function<void(std::chrono::milliseconds)> sleep = [](std::chrono::milliseconds pause) {
+    std::this_thread::sleep_for(pause);
+  };
+  std::function<std::chrono::steady_clock::time_point()> now = [] {
+    return std::chrono::steady_clock::now();
+  };
 };
 
 // The real system calls for port (27843 in the shipped program).
