@@ -10,8 +10,6 @@
 namespace connector {
 namespace {
 
-bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
 // Lexical clean-up with "/" only: empty and "." elements vanish, "x/.." pairs cancel, leading ".."
 // stays (dropped right after a root), "" becomes ".", and a removed final ".." leaves a trailing "/".
 std::string normalizeLexically(const std::string& path) {

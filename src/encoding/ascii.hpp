@@ -30,6 +30,8 @@ constexpr std::string_view trimAsciiWhitespace(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
+constexpr bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
 constexpr char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 inline std::string lowerAscii(std::string_view text) {

@@ -1,6 +1,7 @@
 #include "platform/spine_locator.hpp"
 
 #include "config/config.hpp"
+#include "encoding/ascii.hpp"
 #include "platform/environment.hpp"
 #include "platform/text.hpp"
 
@@ -9,8 +10,7 @@ namespace connector {
 std::string joinWindowsPath(std::string_view folder, std::string_view name) {
   std::string joined(folder);
   const bool endsInSeparator = !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
-  const auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-  const bool bareDrive = folder.size() == 2 && isLetter(folder[0]) && folder[1] == ':';
+  const bool bareDrive = folder.size() == 2 && isAsciiLetter(folder[0]) && folder[1] == ':';
   if (!folder.empty() && !endsInSeparator && !bareDrive) joined.push_back('\\');
   joined.append(name);
   return joined;
