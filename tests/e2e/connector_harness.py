@@ -101,7 +101,7 @@ def _processes_marked(value):
     wanted = ("%s=%s" % (RUN_MARKER, value)).encode("utf-8")
     found = []
     for entry in os.listdir("/proc"):
-        if not entry.isdigit() or int(entry) == os.getpid():
+        if not entry.isdigit():
             continue
         try:
             with open("/proc/%s/environ" % entry, "rb") as environ:
