@@ -1,0 +1,358 @@
+#!/usr/bin/env python3
+"""End to end in a real browser: a headless Chromium, driven through chromedriver, loads a small
+editor-like page from http://localhost:5174 (not a built-in origin) and http://localhost:5173 (built
+in) and walks the whole journey against the real program: health, refusal, pairing in a new tab,
+a preflighted JSON conversion downloaded as a Blob, a failed conversion, framing of the pairing page,
+and a foreign host name that resolves to 127.0.0.1. What counts is what the page can see, which the
+browser decides (CORS, preflights, exposed headers, local-network rules, frame options).
+
+Chromium missing or unable to start is a failure of this suite, never a silent skip."""
+import argparse
+import atexit
+import base64
+import functools
+import http.server
+import io
+import json
+import os
+import shutil
+import sys
+import tempfile
+import threading
+import urllib.parse
+import zipfile
+
+from connector_harness import ConnectorTestCase, Options, main
+
+try:
+    from selenium import webdriver
+    from selenium.common.exceptions import TimeoutException, WebDriverException
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import WebDriverWait
+except ImportError as missing:
+    sys.exit("FAILED: the browser suite needs Selenium for Python (%s); install it with "
+             "scripts/install-deps.sh" % missing)
+
+CHROMIUM = "/usr/bin/chromium"
+CHROMEDRIVER = "/usr/bin/chromedriver"
+PAGES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "browser")
+CONNECTOR = "http://127.0.0.1:27843"
+STRANGER = "http://localhost:5174"  # not built in: must pair first
+BUILT_IN = "http://localhost:5173"  # one of the built-in development origins
+FOREIGN_HOST = "evil.example"  # mapped to 127.0.0.1 inside the browser only
+WAIT_SECONDS = 60  # bound of every wait on the browser; a Windows conversion under Wine is the slowest
+SCRIPT_SECONDS = 120
+ALLOW_BUTTON = "//button[normalize-space()='允许此网站']"
+PNG = b"\x89PNG\r\n\x1a\n" + bytes(range(256)) * 4
+REFUSAL = {"code": "ORIGIN_NOT_ALLOWED", "message": "需要先授权当前网站使用本地 Spine 连接器"}
+
+
+def pair_url(origin):
+    return CONNECTOR + "/pair?origin=" + urllib.parse.quote(origin, safe="")
+
+
+def conversion_request(project_name, images):
+    return {
+        "schemaVersion": 1,
+        "skeletonJson": json.dumps({"skeleton": {"spine": "4.2.11", "images": "./images/"}}),
+        "spineVersion": "4.2",
+        "projectName": project_name,
+        "images": [{"path": path, "dataBase64": base64.b64encode(data).decode("ascii")}
+                   for path, data in images],
+    }
+
+
+class Screenshots:
+    directory = None  # where the pictures of the pairing pages go; none when not asked for
+
+
+def take_own_options():
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--screenshots")
+    own, rest = parser.parse_known_args(sys.argv[1:])
+    Screenshots.directory = own.screenshots
+    sys.argv[1:] = rest
+
+
+class QuietPageHandler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *_):
+        pass
+
+    def end_headers(self):
+        self.send_header("Cache-Control", "no-store")
+        super().end_headers()
+
+
+def serve_pages(port):
+    """The test pages on 127.0.0.1:port in a thread of their own; returns the server to shut down."""
+    handler = functools.partial(QuietPageHandler, directory=PAGES)
+    try:
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", port), handler)
+    except OSError as error:
+        raise RuntimeError("cannot serve the test page on port %d: %s" % (port, error)) from error
+    server.daemon_threads = True
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+def quit_quietly(driver):
+    try:
+        driver.quit()
+    except Exception:  # already gone
+        pass
+
+
+def start_chromium(profile, log_path):
+    """Headless Chromium with a fresh profile. Its rules on private networks, CORS and framing are
+    left as shipped: the suite is about what a real browser lets a page do."""
+    for path in (CHROMIUM, CHROMEDRIVER):
+        if not os.path.exists(path):
+            raise RuntimeError("%s is missing: the browser suite needs Debian's chromium and "
+                               "chromium-driver (scripts/install-deps.sh installs them)" % path)
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                     "--no-first-run", "--disable-background-networking", "--disable-component-update",
+                     "--disable-sync", "--no-proxy-server", "--window-size=760,640",
+                     "--host-resolver-rules=MAP %s 127.0.0.1" % FOREIGN_HOST,
+                     "--user-data-dir=" + profile):
+        options.add_argument(argument)
+    # The console tells why a frame was blocked; the network log shows the preflights sent.
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
+    try:
+        driver = webdriver.Chrome(service=Service(CHROMEDRIVER, log_path=log_path), options=options)
+    except WebDriverException as error:
+        raise RuntimeError("Chromium could not be started, so no browser case can run: %s"
+                           % error.msg) from error
+    atexit.register(quit_quietly, driver)  # also when a stop request ends the suite early
+    driver.set_page_load_timeout(WAIT_SECONDS)
+    driver.set_script_timeout(SCRIPT_SECONDS)
+    return driver
+
+
+class BrowserEndToEnd(ConnectorTestCase):
+    """The cases build on each other in the order of their numbers, as a user's first visit does."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        # The browser first: without it nothing here can run, so say so before starting anything.
+        profile = os.path.join(cls.directory, "chromium-profile")
+        os.makedirs(profile)
+        cls.driver = start_chromium(profile, os.path.join(cls.directory, "chromedriver.log"))
+        cls.addClassCleanup(quit_quietly, cls.driver)
+        cls.editor_tab = cls.driver.current_window_handle
+        for port in (5173, 5174):
+            server = serve_pages(port)
+            cls.addClassCleanup(server.server_close)
+            cls.addClassCleanup(server.shutdown)
+        cls.connector = cls.start_connector("browser", spine=Options.stub)
+
+    # -- helpers ------------------------------------------------------------------------------
+
+    def wait_for(self, condition, what):
+        try:
+            return WebDriverWait(self.driver, WAIT_SECONDS).until(lambda driver: condition(driver))
+        except TimeoutException:
+            self.fail("gave up after %d s waiting for %s (page: %s)"
+                      % (WAIT_SECONDS, what, self.driver.current_url))
+
+    def open_editor(self, origin, connector=None):
+        self.driver.switch_to.window(self.editor_tab)
+        address = origin + "/editor.html"
+        if connector:
+            address += "?connector=" + urllib.parse.quote(connector, safe="")
+        self.driver.get(address)
+        self.wait_for(lambda driver: driver.execute_script("return !!window.editor"), "the editor page")
+
+    def page_call(self, call, *arguments):
+        """Runs an async call of the page (an expression over `arguments`) and returns its value."""
+        return self.driver.execute_async_script(
+            "const done = arguments[arguments.length - 1];"
+            "Promise.resolve().then(() => %s)"
+            ".then(done, error => done({scriptError: String(error)}));" % call, *arguments)
+
+    def preflights_sent(self):
+        """(url, requested headers) of the CORS preflights sent since the last call."""
+        sent = []
+        for entry in self.driver.get_log("performance"):
+            message = json.loads(entry["message"])["message"]
+            if message["method"] != "Network.requestWillBeSent":
+                continue
+            request = message["params"]["request"]
+            if request["method"] == "OPTIONS":
+                sent.append((request["url"], request["headers"].get("Access-Control-Request-Headers")))
+        return sent
+
+    def saved_origins(self):
+        if not os.path.exists(self.connector.config_path):
+            return []
+        with open(self.connector.config_path, encoding="utf-8") as config:
+            return json.load(config).get("allowedOrigins", [])
+
+    def screenshot(self, name):
+        if Screenshots.directory is None:
+            return
+        os.makedirs(Screenshots.directory, exist_ok=True)
+        target = os.path.join(Screenshots.directory, name)
+        with open(target + ".tmp", "wb") as picture:
+            picture.write(self.driver.get_screenshot_as_png())
+        os.replace(target + ".tmp", target)
+
+    def assertDarkPage(self):
+        # The page style arrives and applies (a content policy that blocked the inline style would
+        # leave a white page with a grey button).
+        style = self.driver.execute_script(
+            "return [getComputedStyle(document.body).backgroundColor,"
+            "        getComputedStyle(document.querySelector('main')).backgroundColor];")
+        self.assertEqual(style, ["rgb(16, 19, 30)", "rgb(24, 30, 44)"])
+
+    # -- the cases ----------------------------------------------------------------------------
+
+    def test_1_health_tells_an_unpaired_page_where_to_pair(self):
+        self.open_editor(STRANGER)
+        health = self.page_call("window.editor.health()")
+        self.assertEqual(health.get("status"), 200, health)
+        self.assertIs(health["body"]["authorized"], False)
+        self.assertEqual(health["body"]["pairUrl"], pair_url(STRANGER))
+        self.assertEqual(health["body"]["connectorVersion"], "2.0.0")
+        self.assertTrue(health["body"]["spineFound"])
+
+        self.open_editor(BUILT_IN)
+        health = self.page_call("window.editor.health()")
+        self.assertEqual(health.get("status"), 200, health)
+        self.assertIs(health["body"]["authorized"], True)
+        self.assertNotIn("pairUrl", health["body"])
+
+    def test_2_unpaired_conversion_is_refused_readably(self):
+        self.open_editor(STRANGER)
+        reply = self.page_call("window.editor.convert(arguments[0])",
+                               conversion_request("x", [("a.png", PNG)]))
+        self.assertEqual(reply.get("status"), 403, reply)
+        self.assertEqual(reply["body"], dict(REFUSAL, pairUrl=pair_url(STRANGER)))
+        self.assertEqual(self.saved_origins(), [])
+
+    def test_3_pairing_page_in_a_new_tab(self):
+        self.open_editor(STRANGER)
+        self.assertIs(self.page_call("window.editor.health()")["body"]["authorized"], False)
+        self.driver.find_element(By.ID, "pair").click()  # a user's click: popups need one
+        new_tab = self.wait_for(
+            lambda driver: next((h for h in driver.window_handles if h != self.editor_tab), False),
+            "the pairing tab")
+        self.driver.switch_to.window(new_tab)
+        try:
+            button = self.wait_for(lambda driver: driver.find_elements(By.XPATH, ALLOW_BUTTON),
+                                   "the button 允许此网站")[0]
+            self.assertEqual(self.driver.current_url, pair_url(STRANGER))
+            self.assertEqual(self.driver.title, "Glimmer连接器")
+            self.assertEqual(self.driver.find_element(By.TAG_NAME, "h2").text, "授权 Glimmer编辑器")
+            self.assertEqual([code.text for code in self.driver.find_elements(By.CSS_SELECTOR, "p code")],
+                             [".spine", STRANGER])
+            self.assertDarkPage()
+            self.screenshot("pairing-page.png")
+            self.assertEqual(self.saved_origins(), [])
+
+            button.click()
+            self.wait_for(lambda driver: driver.find_elements(By.XPATH, "//h2[.='授权成功']"),
+                          "the success page")
+            self.assertEqual(self.driver.current_url, CONNECTOR + "/pair")
+            self.assertEqual(self.driver.find_element(By.CSS_SELECTOR, "p code").text, STRANGER)
+            self.assertIn("现在可以生成 Spine 工程", self.driver.find_element(By.TAG_NAME, "p").text)
+            self.assertDarkPage()
+            self.screenshot("pairing-done.png")
+        finally:
+            self.driver.close()
+            self.driver.switch_to.window(self.editor_tab)
+
+    def test_4_health_after_pairing(self):
+        self.open_editor(STRANGER)
+        health = self.page_call("window.editor.health()")
+        self.assertEqual(health.get("status"), 200, health)
+        self.assertIs(health["body"]["authorized"], True, "case 3 paired this origin")
+        self.assertNotIn("pairUrl", health["body"])
+        self.assertEqual(self.saved_origins(), [STRANGER])
+
+    def test_5_preflighted_conversion_downloads_the_zip(self):
+        self.open_editor(STRANGER)
+        images = [("a.png", PNG), ("sub/b.png", bytes(reversed(PNG)))]
+        # Case 2 sent the same preflight moments ago, and a browser may reuse a preflight's answer
+        # for a few seconds; without its cache this conversion is preflighted whatever the timing.
+        self.driver.execute_cdp_cmd("Network.clearBrowserCache", {})
+        self.preflights_sent()
+        reply = self.page_call("window.editor.convert(arguments[0])", conversion_request("特效", images))
+        self.assertEqual(reply.get("status"), 200, reply)
+        self.assertEqual(self.preflights_sent(), [(CONNECTOR + "/v1/convert", "content-type")])
+        # Readable only through Access-Control-Expose-Headers.
+        self.assertEqual(reply["fileName"], "%E7%89%B9%E6%95%88.zip")
+        self.assertEqual(reply["editorVersion"], "4.2.43")
+        self.assertEqual(reply["blobType"], "application/zip")
+        data = base64.b64decode(reply["base64"])
+        self.assertEqual(len(data), reply["blobSize"])
+        archive = zipfile.ZipFile(io.BytesIO(data))
+        self.assertIsNone(archive.testzip())
+        self.assertEqual(archive.namelist(), ["特效.spine", "images/a.png", "images/sub/b.png"])
+        self.assertEqual(archive.read("images/a.png"), PNG)
+        self.assertEqual(archive.read("images/sub/b.png"), bytes(reversed(PNG)))
+        self.assertTrue(archive.read("特效.spine").startswith(b"glimmer-stub-project\n"))
+        self.assertEqual(self.driver.find_element(By.ID, "status").text, "已生成 特效.zip")
+
+    def test_6_launcher_failure_reaches_the_page_cleaned(self):
+        # From the built-in origin, which needs no pairing.
+        self.open_editor(BUILT_IN)
+        reply = self.page_call("window.editor.convert(arguments[0])", conversion_request("stub-fail", []))
+        self.assertEqual(reply.get("status"), 500, reply)
+        self.assertEqual(reply["body"], {"code": "CONVERSION_FAILED",
+                                         "message": "Spine 授权信息已隐藏\nERROR: cannot import skeleton"})
+
+    def test_7_pairing_page_cannot_be_framed(self):
+        self.driver.switch_to.window(self.editor_tab)
+        self.driver.get_log("browser")  # start from an empty console
+        query = urllib.parse.urlencode({"src": pair_url("https://framer.example"),
+                                        "control": CONNECTOR + "/v1/health"})
+        self.driver.get(STRANGER + "/frame.html?" + query)
+        self.wait_for(lambda driver: driver.execute_script("return window.framesLoaded") == 2,
+                      "both frames to finish loading")
+
+        self.driver.switch_to.frame("control")
+        self.assertIn('"connectorVersion":"2.0.0"', self.driver.find_element(By.TAG_NAME, "body").text)
+        self.driver.switch_to.default_content()
+
+        self.driver.switch_to.frame("target")
+        inside = self.driver.execute_script("return location.href")
+        self.assertEqual(self.driver.find_elements(By.XPATH, ALLOW_BUTTON), [])
+        self.assertEqual(self.driver.find_elements(By.NAME, "nonce"), [])
+        self.driver.switch_to.default_content()
+        self.assertTrue(inside.startswith("chrome-error://"), inside)
+        # The browser says why: the page's frame-ancestors policy, or its X-Frame-Options.
+        console = " ".join(entry["message"] for entry in self.driver.get_log("browser"))
+        self.assertRegex(console, r"(frame-ancestors 'none'.*has been blocked|Refused to display .* "
+                                  r"in a frame because it set 'X-Frame-Options' to 'deny')")
+
+    def test_8_foreign_host_name_gets_nothing(self):
+        # A page that reaches the connector under its own host name (DNS rebinding): the browser
+        # resolves evil.example to 127.0.0.1.
+        foreign_connector = "http://%s:27843" % FOREIGN_HOST
+        self.open_editor("http://%s:5174" % FOREIGN_HOST, connector=foreign_connector)
+        health = self.page_call("window.editor.health()")
+        self.assertIn("TypeError", health.get("fetchError", ""), health)
+        reply = self.page_call("window.editor.convert(arguments[0])", conversion_request("x", []))
+        self.assertIn("TypeError", reply.get("fetchError", ""), reply)
+
+        # Same origin as the connector under that name: replies are readable, and refuse.
+        self.driver.get(foreign_connector + "/pair?origin=" + urllib.parse.quote(foreign_connector, safe=""))
+        self.assertEqual(self.driver.find_elements(By.XPATH, ALLOW_BUTTON), [])
+        self.assertNotIn("nonce", self.driver.page_source)
+        for method, path in (("GET", "/v1/health"), ("POST", "/pair")):
+            reply = self.page_call(
+                "fetch(arguments[0], {method: arguments[1], body: arguments[1] === 'POST' ? 'nonce=' : null})"
+                ".then(async response => ({status: response.status, body: await response.text()}))",
+                path, method)
+            self.assertEqual(reply.get("status"), 403, (method, path, reply))
+            self.assertEqual(json.loads(reply["body"])["code"], "HOST_NOT_ALLOWED", (method, path))
+        self.assertEqual(self.saved_origins(), [STRANGER])
+
+
+if __name__ == "__main__":
+    take_own_options()
+    main()
