@@ -15,9 +15,7 @@ import http.server
 import io
 import json
 import os
-import shutil
 import sys
-import tempfile
 import threading
 import urllib.parse
 import zipfile
