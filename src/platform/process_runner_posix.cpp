@@ -74,8 +74,12 @@ class Child {
   }
 
   // SIGKILL to the whole group: the child, if it still runs, and every descendant that stayed in
-  // it. Safe only while the child is unreaped.
-  void killTree() noexcept { ::kill(-pid_, SIGKILL); }
+  // it; the child once more by its own id, which alone must never be missed. Safe only while the
+  // child is unreaped.
+  void killTree() noexcept {
+    ::kill(-pid_, SIGKILL);
+    ::kill(pid_, SIGKILL);
+  }
 
   void reap() noexcept {
     int status = 0;
