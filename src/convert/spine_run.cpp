@@ -5,6 +5,7 @@
 #include <regex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "convert/convert_request.hpp"
@@ -77,11 +78,17 @@ std::string findEditorVersion(const std::string& output, const std::string& vers
 }
 
 ConvertResult runSpineConversion(const JsonValue& body, const std::string& spineExecutable,
-                                 const ProcessRunner& runner) {
+                                 std::stop_token stop) {
+  return runSpineConversion(body, spineExecutable, ProcessRunner(), std::move(stop));
+}
+
+ConvertResult runSpineConversion(const JsonValue& body, const std::string& spineExecutable,
+                                 const ProcessRunner& runner, std::stop_token stop) {
   ConvertRequest request = decodeConvertRequest(body);
   const std::string versionPattern = request.spineVersion + ".xx";
-  const ProcessResult run =
-      runner.run(spineExecutable, spineArguments(request, versionPattern), request.workspace.directory());
+  const ProcessResult run = runner.run(spineExecutable, spineArguments(request, versionPattern),
+                                       request.workspace.directory(), std::move(stop));
+  if (run.cancelled) throw std::runtime_error("连接器已停止，Spine 转换已取消");
   if (run.timedOut) throw std::runtime_error("Spine 转换超时");
   if (run.exitCode != 0) {
     std::string message = redactSpineOutput(run.output);
