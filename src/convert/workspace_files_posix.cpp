@@ -1,0 +1,44 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "convert/workspace_files.hpp"
+#include "platform/unique_fd.hpp"
+
+namespace connector::workspace_files {
+
+bool createPrivateDirectory(const std::filesystem::path& path) noexcept {
+  return ::mkdir(path.c_str(), 0700) == 0;
+}
+
+bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept {
+  UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!file) return false;
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(file.get(), bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return file.close();
+}
+
+EntryKind entryKind(const std::filesystem::path& path) noexcept {
+  std::error_code error;
+  const auto status = std::filesystem::symlink_status(path, error);
+  if (error || !std::filesystem::exists(status)) return EntryKind::missing;
+  if (std::filesystem::is_symlink(status)) return EntryKind::link;
+  if (std::filesystem::is_directory(status)) return EntryKind::directory;
+  return EntryKind::other;
+}
+
+void removeEntry(const std::filesystem::path& path) noexcept {
+  if (::unlink(path.c_str()) != 0 && errno == EISDIR) ::rmdir(path.c_str());
+}
+
+}  // namespace connector::workspace_files
