@@ -1,7 +1,6 @@
 #include "convert/spine_run.hpp"
 
-#include <fstream>
-#include <system_error>
+#include <optional>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "convert/convert_request.hpp"
+#include "convert/workspace_files.hpp"
 #include "convert/zip_writer.hpp"
 #include "encoding/ascii.hpp"
 #include "platform/text.hpp"
@@ -32,16 +32,9 @@ std::vector<std::string> spineArguments(const ConvertRequest& request, const std
 }
 
 std::vector<std::uint8_t> readProject(const std::filesystem::path& path) {
-  constexpr const char* kNoProject = "Spine 未生成有效的工程文件";
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (error || size == 0) throw std::runtime_error(kNoProject);
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error(kNoProject);
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (static_cast<std::uintmax_t>(in.gcount()) != size) throw std::runtime_error(kNoProject);
-  return bytes;
+  std::optional<std::vector<std::uint8_t>> bytes = workspace_files::readWholeFile(path);
+  if (!bytes || bytes->empty()) throw std::runtime_error("Spine 未生成有效的工程文件");
+  return std::move(*bytes);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // look inside while Spine runs) and a removal that never leaves the tree through a link.
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 namespace connector::workspace_files {
 
@@ -12,6 +14,10 @@ bool createPrivateDirectory(const std::filesystem::path& path) noexcept;
 // Creates or truncates the file, readable by this user alone, writes all bytes and closes it;
 // false on any failure. The file is never inherited by a child process.
 bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept;
+
+// The whole content of a file, or nothing when it cannot be opened or read. The file is never
+// inherited by a child process.
+std::optional<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path);
 
 enum class EntryKind { missing, link, directory, other };
 // What a removal must do with an entry: a link of any kind (symbolic link, junction) is removed
