@@ -139,6 +139,17 @@ TEST(ProcessRunner, TimeOutEndsTheWholeTreeAndKeepsTheOutputReadBefore) {
       << "grandchild " << grandchild.pid << " outlived the time-out";
 }
 
+TEST(ProcessRunner, WhatTheChildLeavesRunningEndsWithIt) {
+  EndOnExit grandchild;
+  const ProcessResult result = ProcessRunner().run(spineStubPath(), {"--import", "stub-tree-exit"}, {});
+  grandchild.pid = grandchildOf(result.output);
+  EXPECT_EQ(result.exitCode, 0u) << result.output;
+  EXPECT_FALSE(result.timedOut);
+  ASSERT_FALSE(grandchild.pid.empty()) << result.output;
+  EXPECT_TRUE(test::processEndsWithin(grandchild.pid, std::chrono::seconds(5)))
+      << "grandchild " << grandchild.pid << " outlived the run";
+}
+
 TEST(ProcessRunner, StopRequestEndsTheWholeTreeAtOnce) {
   EndOnExit grandchild;
   std::stop_source stop;

@@ -134,6 +134,11 @@ int runSpineStub(const std::vector<std::string>& arguments) {
     std::fflush(stdout);
     hang();
   }
+  if (mode == "stub-tree-exit") {
+    // Succeeds, leaving a hanging grandchild behind.
+    writeOut(stdout, "grandchild=" + startHangingCopy() + "\n");
+    return succeed(options, arguments);
+  }
   if (mode == "stub-handles") {
     writeOut(stdout, describeInheritedHandles(options.probes));
     return succeed(options, arguments);
