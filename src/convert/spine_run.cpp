@@ -1,13 +1,14 @@
 #include "convert/spine_run.hpp"
 
-#include <fstream>
-#include <system_error>
+#include <optional>
 #include <regex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "convert/convert_request.hpp"
+#include "convert/workspace_files.hpp"
 #include "convert/zip_writer.hpp"
 #include "encoding/ascii.hpp"
 #include "platform/text.hpp"
@@ -31,16 +32,9 @@ std::vector<std::string> spineArguments(const ConvertRequest& request, const std
 }
 
 std::vector<std::uint8_t> readProject(const std::filesystem::path& path) {
-  constexpr const char* kNoProject = "Spine 未生成有效的工程文件";
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (error || size == 0) throw std::runtime_error(kNoProject);
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error(kNoProject);
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (static_cast<std::uintmax_t>(in.gcount()) != size) throw std::runtime_error(kNoProject);
-  return bytes;
+  std::optional<std::vector<std::uint8_t>> bytes = workspace_files::readWholeFile(path);
+  if (!bytes || bytes->empty()) throw std::runtime_error("Spine 未生成有效的工程文件");
+  return std::move(*bytes);
 }
 
 }  // namespace
@@ -77,11 +71,17 @@ std::string findEditorVersion(const std::string& output, const std::string& vers
 }
 
 ConvertResult runSpineConversion(const JsonValue& body, const std::string& spineExecutable,
-                                 const ProcessRunner& runner) {
+                                 std::stop_token stop) {
+  return runSpineConversion(body, spineExecutable, ProcessRunner(), std::move(stop));
+}
+
+ConvertResult runSpineConversion(const JsonValue& body, const std::string& spineExecutable,
+                                 const ProcessRunner& runner, std::stop_token stop) {
   ConvertRequest request = decodeConvertRequest(body);
   const std::string versionPattern = request.spineVersion + ".xx";
-  const ProcessResult run =
-      runner.run(spineExecutable, spineArguments(request, versionPattern), request.workspace.directory());
+  const ProcessResult run = runner.run(spineExecutable, spineArguments(request, versionPattern),
+                                       request.workspace.directory(), std::move(stop));
+  if (run.cancelled) throw std::runtime_error("连接器已停止，Spine 转换已取消");
   if (run.timedOut) throw std::runtime_error("Spine 转换超时");
   if (run.exitCode != 0) {
     std::string message = redactSpineOutput(run.output);

@@ -1,13 +1,13 @@
 #include "convert/workspace.hpp"
 
 #include <chrono>
-#include <fstream>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
 #include <thread>
 
+#include "convert/workspace_files.hpp"
 #include "platform/text.hpp"
 
 namespace connector {
@@ -20,20 +20,22 @@ constexpr const char* kCannotCreate = "无法创建连接器临时目录";
 constexpr const char* kNoTempDirectory = "无法确定系统临时目录";
 constexpr const char* kCannotCreateFolder = "无法创建临时子目录";
 
+// Absolute even when TMPDIR (or TMP) is relative: Spine runs in another directory and is given
+// full paths inside the workspace.
 std::filesystem::path systemTempDirectory() {
   std::error_code error;
   std::filesystem::path temp = std::filesystem::temp_directory_path(error);
+  if (!error) temp = std::filesystem::absolute(temp, error);
   if (error) throw std::runtime_error(kNoTempDirectory);
   return temp;
 }
 
 // Depth-first, files before their folder, and every error skipped so the rest still goes.
+// A link inside (symbolic link, junction) is removed itself: what it points to lies outside.
 void removeTree(const std::filesystem::path& path) noexcept {
   try {
-    std::error_code error;
-    const auto status = std::filesystem::symlink_status(path, error);
-    if (error) return;
-    if (std::filesystem::is_directory(status)) {
+    if (workspace_files::entryKind(path) == workspace_files::EntryKind::directory) {
+      std::error_code error;
       std::filesystem::directory_iterator it(path, error);
       const std::filesystem::directory_iterator end;
       while (!error && it != end) {
@@ -41,7 +43,7 @@ void removeTree(const std::filesystem::path& path) noexcept {
         it.increment(error);
       }
     }
-    std::filesystem::remove(path, error);
+    workspace_files::removeEntry(path);
   } catch (...) {
     // Out of memory while walking: leave the rest behind rather than fail.
   }
@@ -59,9 +61,7 @@ void removeWorkspace(const std::filesystem::path& directory) noexcept {
       }
     }
     removeTree(directory);
-    std::error_code error;
-    const auto status = std::filesystem::symlink_status(directory, error);
-    if (error || !std::filesystem::exists(status)) return;
+    if (workspace_files::entryKind(directory) == workspace_files::EntryKind::missing) return;
   }
 }
 
@@ -94,28 +94,40 @@ ConversionWorkspace ConversionWorkspace::create() {
         std::chrono::steady_clock::now().time_since_epoch());
     const std::string name = "glimmer-" + std::to_string(nanoseconds.count()) + "-" + random;
     std::filesystem::path candidate = systemTempDirectory() / pathFromUtf8(name);
-    std::error_code error;
-    if (std::filesystem::create_directory(candidate, error) && !error) {
-      return ConversionWorkspace(std::move(candidate));
-    }
+    if (workspace_files::createPrivateDirectory(candidate)) return ConversionWorkspace(std::move(candidate));
   }
   throw std::runtime_error(kCannotCreate);
 }
 
 void ConversionWorkspace::writeFile(const std::filesystem::path& path, std::string_view bytes,
                                     const char* failureMessage) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error(failureMessage);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  // A full disk shows only in the write or the flush; a short file must not pass as staged.
-  if (!out) throw std::runtime_error(failureMessage);
+  // A full disk shows only in the write or the close; a short file must not pass as staged.
+  if (!workspace_files::writePrivateFile(path, bytes)) throw std::runtime_error(failureMessage);
 }
 
+// Each missing level is made private like the workspace itself.
 void ConversionWorkspace::ensureDirectories(const std::filesystem::path& path) {
-  std::error_code error;
-  std::filesystem::create_directories(path, error);
-  if (error) throw std::runtime_error(kCannotCreateFolder);
+  using workspace_files::EntryKind;
+  if (workspace_files::entryKind(path) == EntryKind::directory) return;
+  const std::filesystem::path parent = path.parent_path();
+  if (!parent.empty() && parent != path) ensureDirectories(parent);
+  // Another creator may have come first; only a directory at the end counts.
+  if (!workspace_files::createPrivateDirectory(path) &&
+      workspace_files::entryKind(path) != EntryKind::directory) {
+    throw std::runtime_error(kCannotCreateFolder);
+  }
 }
+
+namespace workspace_files {
+
+EntryKind entryKindFromWindowsAttributes(std::uint32_t attributes) noexcept {
+  constexpr std::uint32_t kDirectory = 0x10;     // FILE_ATTRIBUTE_DIRECTORY
+  constexpr std::uint32_t kReparsePoint = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
+  if (attributes & kReparsePoint) return EntryKind::link;
+  if (attributes & kDirectory) return EntryKind::directory;
+  return EntryKind::other;
+}
+
+}  // namespace workspace_files
 
 }  // namespace connector

@@ -11,6 +11,7 @@
 #include <array>
 #include <cerrno>
 #include <stdexcept>
+#include <system_error>
 #include <utility>
 
 #include "platform/process_capture.hpp"
@@ -47,46 +48,47 @@ using SpawnFileActions = SpawnObject<posix_spawn_file_actions_t, posix_spawn_fil
                                      posix_spawn_file_actions_destroy>;
 using SpawnAttributes = SpawnObject<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
 
-// The running child. It is reaped exactly once; if the runner leaves early by an exception,
-// the destructor kills and reaps it so that no zombie stays behind.
+// The running child, leader of its own process group, so that it and everything it starts
+// can be ended together. Its end is first only observed (the zombie keeps its pid, and so the
+// group's id, from being reused); the group is killed and then the leader reaped, exactly once.
+// If the runner leaves early by an exception, the destructor does both.
 class Child {
  public:
   explicit Child(pid_t pid) noexcept : pid_(pid) {}
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
   ~Child() {
-    if (!reaped_) killAndWait();
+    if (!reaped_) {
+      killTree();
+      reap();
+    }
   }
 
-  // True once the child has ended (and was reaped).
-  bool ended() {
-    if (reaped_) return true;
-    int status = 0;
-    pid_t done = ::waitpid(pid_, &status, WNOHANG);
-    if (done == pid_) remember(status);
-    return reaped_;
+  // True once the child has ended; it is left unreaped.
+  bool ended() noexcept {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+      return errno == ECHILD;  // not ours to wait for any more
+    }
+    return info.si_pid == pid_;
   }
 
-  void killAndWait() noexcept {
+  // SIGKILL to the whole group: the child, if it still runs, and every descendant that stayed in
+  // it; the child once more by its own id, which alone must never be missed. Safe only while the
+  // child is unreaped.
+  void killTree() noexcept {
+    ::kill(-pid_, SIGKILL);
     ::kill(pid_, SIGKILL);
+  }
+
+  void reap() noexcept {
     int status = 0;
     pid_t done;
     do {
       done = ::waitpid(pid_, &status, 0);
     } while (done < 0 && errno == EINTR);
-    if (done == pid_) {
-      remember(status);
-    } else {
-      reaped_ = true;  // not ours to wait for any more (ECHILD)
-    }
-  }
-
-  // The exit status; a child ended by a signal reports 128 + the signal, as shells do.
-  std::uint32_t exitCode() const { return exitCode_; }
-
- private:
-  void remember(int status) noexcept {
     reaped_ = true;
+    if (done != pid_) return;  // ECHILD: the exit code stays 1
     if (WIFEXITED(status)) {
       exitCode_ = static_cast<std::uint32_t>(WEXITSTATUS(status));
     } else if (WIFSIGNALED(status)) {
@@ -94,13 +96,19 @@ class Child {
     }
   }
 
+  // The exit status; a child ended by a signal reports 128 + the signal, as shells do.
+  std::uint32_t exitCode() const { return exitCode_; }
+
+ private:
   pid_t pid_;
   bool reaped_ = false;
   std::uint32_t exitCode_ = 1;
 };
 
-// Starts the child with stdout and stderr on writeFd and the working directory set in the child
-// (posix_spawn_file_actions_addchdir_np, glibc 2.29 and later).
+// Starts the child with stdout and stderr on writeFd, every other descriptor but standard input
+// closed (posix_spawn_file_actions_addclosefrom_np, glibc 2.34 and later: even one another thread
+// opened without close-on-exec must not reach Spine), the working directory set in the child
+// (addchdir_np, glibc 2.29 and later) and a process group of its own.
 // glibc's posix_spawn reports a failed chdir or exec as its return value, so a missing or
 // non-executable program is an error here rather than a child that exits with 127.
 pid_t spawnChild(const std::string& executable, const std::vector<std::string>& arguments,
@@ -119,6 +127,7 @@ pid_t spawnChild(const std::string& executable, const std::vector<std::string>& 
   if (!actions.ok() || !attributes.ok()) throw std::runtime_error(process_capture::kStartFailed);
   bool prepared = posix_spawn_file_actions_adddup2(actions.get(), writeFd, STDOUT_FILENO) == 0 &&
                   posix_spawn_file_actions_adddup2(actions.get(), writeFd, STDERR_FILENO) == 0;
+  prepared = prepared && posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1) == 0;
   if (prepared && !workingDirectory.empty()) {
     prepared = posix_spawn_file_actions_addchdir_np(actions.get(), workingDirectory.c_str()) == 0;
   }
@@ -129,14 +138,23 @@ pid_t spawnChild(const std::string& executable, const std::vector<std::string>& 
   sigset_t defaults;
   sigemptyset(&defaults);
   for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD}) sigaddset(&defaults, signal);
-  prepared = prepared && posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGMASK |
-                                                                        POSIX_SPAWN_SETSIGDEF) == 0 &&
+  const short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP;
+  prepared = prepared && posix_spawnattr_setflags(attributes.get(), flags) == 0 &&
+             posix_spawnattr_setpgroup(attributes.get(), 0) == 0 &&
              posix_spawnattr_setsigmask(attributes.get(), &noSignals) == 0 &&
              posix_spawnattr_setsigdefault(attributes.get(), &defaults) == 0;
   if (!prepared) throw std::runtime_error(process_capture::kStartFailed);
 
+  // The child changes directory before it runs the program, so a relative path is made absolute
+  // here, against the connector's own directory, as Windows process creation finds it.
+  std::filesystem::path program(executable);
+  if (!program.empty() && program.is_relative()) {
+    std::error_code error;
+    program = std::filesystem::absolute(program, error);
+    if (error) throw std::runtime_error(process_capture::kStartFailed);
+  }
   pid_t pid = -1;
-  if (::posix_spawn(&pid, executable.c_str(), actions.get(), attributes.get(), argv.data(),
+  if (::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(),
                     environ) != 0) {
     throw std::runtime_error(process_capture::kStartFailed);
   }
@@ -188,7 +206,13 @@ void waitPass(int fd) {
 
 ProcessResult ProcessRunner::run(const std::string& executable,
                                  const std::vector<std::string>& arguments,
-                                 const std::filesystem::path& workingDirectory) const {
+                                 const std::filesystem::path& workingDirectory,
+                                 std::stop_token stop) const {
+  ProcessResult result;
+  if (stop.stop_requested()) {
+    result.cancelled = true;
+    return result;
+  }
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error(process_capture::kPipeFailed);
   UniqueFd readEnd(fds[0]);
@@ -202,22 +226,28 @@ ProcessResult ProcessRunner::run(const std::string& executable,
   writeEnd.reset();  // the child holds the only write end now, so its end shows as end of data
   Child child(pid);
 
-  ProcessResult result;
   const auto deadline = Clock::now() + timeout_;
   Buffer buffer;
   bool pipeOpen = true;
   for (;;) {
     if (pipeOpen) pipeOpen = readWaiting(readEnd.get(), result.output, buffer);
     if (child.ended()) break;
+    if (stop.stop_requested()) {
+      result.cancelled = true;
+      break;
+    }
     if (Clock::now() >= deadline) {
       result.timedOut = true;
-      child.killAndWait();
       break;
     }
     waitPass(pipeOpen ? readEnd.get() : -1);
   }
+  // Whatever is left of the tree ends with the run; the pipe then closes unless a descendant left
+  // the group, which the drain's own limit covers.
+  child.killTree();
   if (pipeOpen) drainAfterEnd(readEnd.get(), result.output, buffer);
-  result.exitCode = result.timedOut ? 1u : child.exitCode();
+  child.reap();
+  result.exitCode = result.timedOut || result.cancelled ? 1u : child.exitCode();
   return result;
 }
 

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/process_capture.hpp"
 #include "platform/process_runner.hpp"
@@ -44,11 +45,66 @@ void drainAfterEnd(HANDLE pipe, std::string& output, Buffer& buffer) {
   }
 }
 
+// Owns a list of process and thread attributes, sized for `count` entries.
+class AttributeList {
+ public:
+  explicit AttributeList(DWORD count) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, count, 0, &size);
+    storage_.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+    if (size > 0 && InitializeProcThreadAttributeList(list, count, 0, &size)) list_ = list;
+  }
+  AttributeList(const AttributeList&) = delete;
+  AttributeList& operator=(const AttributeList&) = delete;
+  ~AttributeList() {
+    if (list_) DeleteProcThreadAttributeList(list_);
+  }
+  LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
+
+ private:
+  std::vector<char> storage_;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
+// A job that ends every process in it when its last handle closes, so that nothing the child
+// starts outlives the run, whichever way the runner leaves.
+UniqueHandle createKillOnCloseJob() {
+  UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+  if (!job) return job;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                               sizeof(limits))) {
+    job.reset();
+  }
+  return job;
+}
+
+// An inheritable copy of the connector's own standard input, or none (the windowed connector
+// normally has none, and a handle that cannot be copied is not passed on).
+UniqueHandle inheritableStandardInput() {
+  const HANDLE own = GetStdHandle(STD_INPUT_HANDLE);
+  if (own == nullptr || own == INVALID_HANDLE_VALUE) return UniqueHandle();
+  HANDLE copy = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE,
+                       DUPLICATE_SAME_ACCESS)) {
+    return UniqueHandle();
+  }
+  return UniqueHandle(copy);
+}
+
 }  // namespace
 
 ProcessResult ProcessRunner::run(const std::string& executable,
                                  const std::vector<std::string>& arguments,
-                                 const std::filesystem::path& workingDirectory) const {
+                                 const std::filesystem::path& workingDirectory,
+                                 std::stop_token stop) const {
+  ProcessResult result;
+  if (stop.stop_requested()) {
+    result.cancelled = true;
+    return result;
+  }
   SECURITY_ATTRIBUTES security{};
   security.nLength = sizeof(security);
   security.bInheritHandle = TRUE;
@@ -63,26 +119,51 @@ ProcessResult ProcessRunner::run(const std::string& executable,
     throw std::runtime_error(process_capture::kPipeFailed);
   }
 
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = writeEnd.get();
-  startup.hStdError = writeEnd.get();
+  UniqueHandle job = createKillOnCloseJob();
+  if (!job) throw std::runtime_error(process_capture::kStartFailed);
+
+  // Only the handles listed here are inherited, whatever else of the connector is inheritable
+  // at this moment (a settings file another thread has open, a socket).
+  UniqueHandle input = inheritableStandardInput();
+  HANDLE inherited[2] = {writeEnd.get(), input.get()};
+  const DWORD inheritedCount = input ? 2 : 1;
+  AttributeList attributes(1);
+  if (!attributes.get() ||
+      !UpdateProcThreadAttribute(attributes.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                 inheritedCount * sizeof(HANDLE), nullptr, nullptr)) {
+    throw std::runtime_error(process_capture::kStartFailed);
+  }
+
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof(startup);
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  startup.StartupInfo.wShowWindow = SW_HIDE;
+  startup.StartupInfo.hStdInput = input.get();
+  startup.StartupInfo.hStdOutput = writeEnd.get();
+  startup.StartupInfo.hStdError = writeEnd.get();
+  startup.lpAttributeList = attributes.get();
 
   std::wstring commandLine = buildCommandLine(executable, arguments);
   const std::wstring directory = workingDirectory.wstring();
   PROCESS_INFORMATION info{};
-  const BOOL created =
-      CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                     directory.empty() ? nullptr : directory.c_str(), &startup, &info);
+  // Created suspended, so the child is in the job before it runs any code (and so before it
+  // can start anything of its own).
+  const DWORD creationFlags = CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT;
+  const BOOL created = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                                      creationFlags, nullptr,
+                                      directory.empty() ? nullptr : directory.c_str(),
+                                      &startup.StartupInfo, &info);
   writeEnd.reset();  // the child holds its own copy; ours would keep the pipe open
+  input.reset();
   if (!created) throw std::runtime_error(process_capture::kStartFailed);
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
+  if (!AssignProcessToJobObject(job.get(), process.get()) || ResumeThread(thread.get()) == DWORD(-1)) {
+    TerminateProcess(process.get(), 1);
+    WaitForSingleObject(process.get(), INFINITE);
+    throw std::runtime_error(process_capture::kStartFailed);
+  }
 
-  ProcessResult result;
   const auto deadline = Clock::now() + timeout_;
   Buffer buffer;
   for (;;) {
@@ -90,18 +171,24 @@ ProcessResult ProcessRunner::run(const std::string& executable,
     const bool readSomething = readWaiting(readEnd.get(), result.output, buffer);
     const DWORD wait = readSomething ? 0 : static_cast<DWORD>(process_capture::kPassWait.count());
     if (WaitForSingleObject(process.get(), wait) == WAIT_OBJECT_0) break;
+    if (stop.stop_requested()) {
+      result.cancelled = true;
+      break;
+    }
     if (Clock::now() >= deadline) {
       result.timedOut = true;
-      TerminateProcess(process.get(), 1);
-      WaitForSingleObject(process.get(), INFINITE);
       break;
     }
   }
+  // The whole tree ends with the run: on time-out or stop the child with code 1, and after the
+  // child's own end whatever it left running.
+  TerminateJobObject(job.get(), 1);
+  WaitForSingleObject(process.get(), INFINITE);
   drainAfterEnd(readEnd.get(), result.output, buffer);
 
   DWORD exitCode = 1;
   if (!GetExitCodeProcess(process.get(), &exitCode)) exitCode = 1;
-  result.exitCode = exitCode;
+  result.exitCode = result.cancelled ? 1u : exitCode;
   return result;
 }
 

@@ -39,6 +39,16 @@ std::vector<std::string> splitSearchPath(std::string_view value, char separator)
   return folders;
 }
 
+bool isLauncherFileAttributes(std::uint32_t attributes, std::uint32_t reparseTag) {
+  constexpr std::uint32_t kDirectory = 0x10;                // FILE_ATTRIBUTE_DIRECTORY
+  constexpr std::uint32_t kReparsePoint = 0x400;            // FILE_ATTRIBUTE_REPARSE_POINT
+  constexpr std::uint32_t kSymbolicLinkTag = 0xA000000C;    // IO_REPARSE_TAG_SYMLINK
+  constexpr std::uint32_t kMountPointTag = 0xA0000003;      // IO_REPARSE_TAG_MOUNT_POINT
+  if (attributes & kDirectory) return false;
+  if (attributes & kReparsePoint) return reparseTag != kSymbolicLinkTag && reparseTag != kMountPointTag;
+  return true;
+}
+
 std::vector<std::filesystem::path> locatorCandidates() {
   std::vector<std::string> texts;
   texts.push_back(readEnvironmentStrict("SPINE_EXECUTABLE"));

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -37,5 +38,9 @@ std::string joinPosixPath(std::string_view folder, std::string_view name);
 // The folders named by a PATH value: pieces between separators, untrimmed; a piece of two or
 // more characters wrapped in double quotes loses them; empty pieces are dropped.
 std::vector<std::string> splitSearchPath(std::string_view value, char separator);
+// Windows' file test on the final target's attribute bits and, for a reparse point, its tag:
+// folders, symbolic links and junctions are refused; other reparse points (a deduplicated or
+// cloud-synchronised file) are files like any other.
+bool isLauncherFileAttributes(std::uint32_t attributes, std::uint32_t reparseTag);
 
 }  // namespace connector

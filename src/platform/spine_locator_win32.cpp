@@ -37,8 +37,13 @@ bool isLauncherFile(const std::filesystem::path& candidate) {
   if (GetFileType(file.get()) != FILE_TYPE_DISK) return false;  // devices such as NUL
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(file.get(), &information)) return false;
-  const DWORD refused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-  return (information.dwFileAttributes & refused) == 0;
+  DWORD reparseTag = 0;
+  if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof(tag))) return false;
+    reparseTag = tag.ReparseTag;
+  }
+  return isLauncherFileAttributes(information.dwFileAttributes, reparseTag);
 }
 
 }  // namespace connector

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "convert_test_support.hpp"
@@ -118,6 +120,30 @@ TEST(RunSpineConversion, FailuresReportTheirMessageAndRemoveTheWorkspace) {
   // A request refused while decoding never starts the launcher.
   EXPECT_EQ(errorOf([&] { runSpineConversion(requestBody(skeletonText("4.4")), test::spineStubPath()); }),
             "不支持的 Spine 版本：4.4");
+  EXPECT_TRUE(temp.leftovers().empty());
+}
+
+TEST(RunSpineConversion, StopRequestEndsSpineAndFailsTheConversion) {
+  test::PrivateTemp temp;
+  std::stop_source stop;
+  std::jthread stopper([&stop] {
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    stop.request_stop();
+  });
+  // A launcher whose grandchild runs in the workspace too: the workspace goes only when both end.
+  const JsonValue body = requestBody(skeletonText("4.2"), "stub-tree-hang", {{"a.png", "A"}});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(errorOf([&] { runSpineConversion(body, test::spineStubPath(), stop.get_token()); }),
+            "连接器已停止，Spine 转换已取消");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+  EXPECT_TRUE(temp.leftovers().empty());
+
+  // Stopped before the launcher starts: the same failure, and nothing left.
+  EXPECT_EQ(errorOf([&] {
+              runSpineConversion(requestBody(skeletonText("4.2"), "Hero"), test::spineStubPath(),
+                                 ProcessRunner(), stop.get_token());
+            }),
+            "连接器已停止，Spine 转换已取消");
   EXPECT_TRUE(temp.leftovers().empty());
 }
 

@@ -52,3 +52,68 @@ TEST(ConversionWorkspacePosix, FailedWriteReportsTheCallersMessage) {
 
 }  // namespace
 }  // namespace connector
+
+namespace connector {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Restores the process's file-creation mask when the test ends.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : old_(::umask(mask)) {}
+  ~ScopedUmask() { ::umask(old_); }
+
+ private:
+  mode_t old_;
+};
+
+mode_t modeOf(const fs::path& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return 07777;
+  return info.st_mode & 07777;
+}
+
+// Other users of a shared /tmp must not read the images while Spine runs.
+TEST(ConversionWorkspacePosix, FoldersAndFilesAreForThisUserAlone) {
+  test::TempDirectory temp;
+  test::ScopedEnvironment environment("TMPDIR", pathToUtf8(temp.path()));
+  const ScopedUmask usual(022);
+  auto workspace = ConversionWorkspace::create();
+  const fs::path& directory = workspace.directory();
+  EXPECT_EQ(modeOf(directory), 0700u);
+  ConversionWorkspace::ensureDirectories(directory / "images" / "hero");
+  EXPECT_EQ(modeOf(directory / "images"), 0700u);
+  EXPECT_EQ(modeOf(directory / "images" / "hero"), 0700u);
+  ConversionWorkspace::writeFile(directory / "images" / "hero" / "a.png", "A", "fail");
+  ConversionWorkspace::writeFile(directory / "Hero.json", "{}", "fail");
+  EXPECT_EQ(modeOf(directory / "images" / "hero" / "a.png"), 0600u);
+  EXPECT_EQ(modeOf(directory / "Hero.json"), 0600u);
+}
+
+// Spine runs in the workspace and may leave links there; removal takes the links, never what
+// they point to.
+TEST(ConversionWorkspacePosix, RemovalDoesNotFollowLinksOutOfTheWorkspace) {
+  test::TempDirectory temp;
+  test::TempDirectory outside;
+  test::writeWholeFile(outside / "keep.txt", "precious");
+  fs::create_directory(outside / "folder");
+  test::writeWholeFile(outside / "folder" / "deep.txt", "precious too");
+  test::ScopedEnvironment environment("TMPDIR", pathToUtf8(temp.path()));
+  fs::path directory;
+  {
+    auto workspace = ConversionWorkspace::create();
+    directory = workspace.directory();
+    fs::create_directory_symlink(outside.path(), directory / "folder-link");
+    ConversionWorkspace::ensureDirectories(directory / "sub");
+    fs::create_symlink(outside / "keep.txt", directory / "sub" / "file-link");
+    fs::create_directory_symlink(outside / "folder", directory / "sub" / "nested-link");
+    fs::create_symlink(outside / "gone", directory / "dangling");
+  }
+  EXPECT_FALSE(fs::exists(fs::symlink_status(directory)));
+  EXPECT_EQ(test::readWholeFile(outside / "keep.txt"), "precious");
+  EXPECT_EQ(test::readWholeFile(outside / "folder" / "deep.txt"), "precious too");
+}
+
+}  // namespace
+}  // namespace connector

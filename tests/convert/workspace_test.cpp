@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "convert/workspace_files.hpp"
 #include "platform/text.hpp"
 #include "support/test_helpers.hpp"
 
@@ -94,6 +95,45 @@ TEST(ConversionWorkspace, WriteFileIsBinaryTruncatingAndReportsTheCallersMessage
   }
   // A folder in the way of a parent cannot be made.
   EXPECT_THROW(ConversionWorkspace::ensureDirectories(file / "below"), std::runtime_error);
+}
+
+// Restores the working directory when the test ends.
+class ScopedCurrentPath {
+ public:
+  explicit ScopedCurrentPath(const fs::path& path) : old_(fs::current_path()) { fs::current_path(path); }
+  ~ScopedCurrentPath() {
+    std::error_code error;
+    fs::current_path(old_, error);
+  }
+
+ private:
+  fs::path old_;
+};
+
+// Spine runs inside the workspace and gets full paths in it: a relative temporary folder must
+// not make them relative to Spine's own directory.
+TEST(ConversionWorkspace, DirectoryIsAbsoluteUnderARelativeTempFolder) {
+  test::TempDirectory temp;
+  fs::create_directory(temp / "relative-temp");
+  const ScopedCurrentPath here(temp.path());
+  test::ScopedEnvironment environment;
+  for (const char* name : {"TMPDIR", "TMP", "TEMP"}) environment.set(name, "relative-temp");
+  auto workspace = ConversionWorkspace::create();
+  EXPECT_TRUE(workspace.directory().is_absolute()) << pathToUtf8(workspace.directory());
+  EXPECT_TRUE(fs::equivalent(workspace.directory().parent_path(), temp / "relative-temp"));
+}
+
+// Windows' standard library walks into junctions as if they were folders; the removal reads the
+// attribute bits itself, and any reparse point is a link to it.
+TEST(ConversionWorkspace, WindowsReparsePointsAreLinksToTheRemoval) {
+  using workspace_files::EntryKind;
+  using workspace_files::entryKindFromWindowsAttributes;
+  EXPECT_EQ(entryKindFromWindowsAttributes(0x10 | 0x400), EntryKind::link);  // junction, folder link
+  EXPECT_EQ(entryKindFromWindowsAttributes(0x20 | 0x400), EntryKind::link);  // file link
+  EXPECT_EQ(entryKindFromWindowsAttributes(0x10), EntryKind::directory);
+  EXPECT_EQ(entryKindFromWindowsAttributes(0x10 | 0x01), EntryKind::directory);  // read-only folder
+  EXPECT_EQ(entryKindFromWindowsAttributes(0x20), EntryKind::other);
+  EXPECT_EQ(entryKindFromWindowsAttributes(0x80), EntryKind::other);
 }
 
 TEST(ConversionWorkspace, TempFolderThatIsNotAFolderFails) {

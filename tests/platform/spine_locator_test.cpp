@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -34,6 +35,28 @@ TEST(LocatorRules, JoinsWindowsPaths) {
       {"CD:", "CD:\\Spine.com"},
   };
   for (const auto& c : cases) EXPECT_EQ(joinWindowsPath(c.folder, "Spine.com"), c.joined) << c.folder;
+}
+
+TEST(LocatorRules, WindowsRefusesOnlyFoldersLinksAndJunctions) {
+  const struct {
+    std::uint32_t attributes;
+    std::uint32_t tag;
+    bool accepted;
+  } cases[] = {
+      {0x20, 0, true},                       // an archive-flagged file
+      {0x80, 0, true},                       // a normal file
+      {0x01 | 0x20, 0, true},                // read-only
+      {0x10, 0, false},                      // a folder
+      {0x20 | 0x400, 0xA000000C, false},     // a symbolic link
+      {0x20 | 0x400, 0xA0000003, false},     // a junction
+      {0x20 | 0x400, 0x80000013, true},      // deduplicated
+      {0x20 | 0x400, 0x9000001A, true},      // cloud-synchronised placeholder
+      {0x10 | 0x400, 0x9000001A, false},     // a cloud-synchronised folder is still a folder
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(isLauncherFileAttributes(c.attributes, c.tag), c.accepted)
+        << std::hex << c.attributes << " " << c.tag;
+  }
 }
 
 TEST(LocatorRules, JoinsPosixPaths) {

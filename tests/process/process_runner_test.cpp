@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/process_runner.hpp"
 #include "platform/text.hpp"
+#include "support/child_process.hpp"
 #include "support/spine_stub.hpp"
 #include "support/test_helpers.hpp"
 
@@ -103,6 +107,102 @@ TEST(ProcessRunner, TimeOutTerminatesTheChild) {
                                    .run(spineStubPath(), {"--import", "stub-hang"}, {});
   EXPECT_TRUE(result.timedOut);
   EXPECT_EQ(result.exitCode, 1u);
+}
+
+// The "grandchild=<pid>" line of the launcher's tree mode.
+std::string grandchildOf(const std::string& output) {
+  const std::string key = "grandchild=";
+  const auto start = output.find(key);
+  if (start == std::string::npos) return {};
+  const auto end = output.find('\n', start);
+  return output.substr(start + key.size(), end == std::string::npos ? end : end - start - key.size());
+}
+
+// Ends a process the runner should have ended, whatever the test found.
+class EndOnExit {
+ public:
+  ~EndOnExit() { test::killProcess(pid); }
+  std::string pid;
+};
+
+TEST(ProcessRunner, TimeOutEndsTheWholeTreeAndKeepsTheOutputReadBefore) {
+  EndOnExit grandchild;
+  // Long enough for the launcher to start its grandchild even under an emulator.
+  const ProcessResult result = ProcessRunner(std::chrono::seconds(3))
+                                   .run(spineStubPath(), {"--import", "stub-tree-hang"}, {});
+  grandchild.pid = grandchildOf(result.output);
+  EXPECT_TRUE(result.timedOut);
+  EXPECT_FALSE(result.cancelled);
+  EXPECT_EQ(result.exitCode, 1u);
+  ASSERT_FALSE(grandchild.pid.empty()) << result.output;
+  EXPECT_TRUE(test::processEndsWithin(grandchild.pid, std::chrono::seconds(5)))
+      << "grandchild " << grandchild.pid << " outlived the time-out";
+}
+
+TEST(ProcessRunner, WhatTheChildLeavesRunningEndsWithIt) {
+  EndOnExit grandchild;
+  const ProcessResult result = ProcessRunner().run(spineStubPath(), {"--import", "stub-tree-exit"}, {});
+  grandchild.pid = grandchildOf(result.output);
+  EXPECT_EQ(result.exitCode, 0u) << result.output;
+  EXPECT_FALSE(result.timedOut);
+  ASSERT_FALSE(grandchild.pid.empty()) << result.output;
+  EXPECT_TRUE(test::processEndsWithin(grandchild.pid, std::chrono::seconds(5)))
+      << "grandchild " << grandchild.pid << " outlived the run";
+}
+
+TEST(ProcessRunner, StopRequestEndsTheWholeTreeAtOnce) {
+  EndOnExit grandchild;
+  std::stop_source stop;
+  std::jthread stopper([&stop] {
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    stop.request_stop();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  // The real 180-second limit: only the stop request can end this run early.
+  const ProcessResult result =
+      ProcessRunner().run(spineStubPath(), {"--import", "stub-tree-hang"}, {}, stop.get_token());
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  grandchild.pid = grandchildOf(result.output);
+  EXPECT_TRUE(result.cancelled);
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(result.exitCode, 1u);
+  EXPECT_LT(elapsed, std::chrono::seconds(60));
+  ASSERT_FALSE(grandchild.pid.empty()) << result.output;
+  EXPECT_TRUE(test::processEndsWithin(grandchild.pid, std::chrono::seconds(5)))
+      << "grandchild " << grandchild.pid << " outlived the stop";
+
+  // Asked to stop before it starts: nothing is started at all.
+  test::TempDirectory dir;
+  const fs::path project = dir / "never.spine";
+  const ProcessResult early = ProcessRunner().run(
+      spineStubPath(), {"--output", pathToUtf8(project), "--import", "plain"}, {}, stop.get_token());
+  EXPECT_TRUE(early.cancelled);
+  EXPECT_TRUE(early.output.empty());
+  EXPECT_FALSE(fs::exists(project));
+}
+
+TEST(ProcessRunner, InheritableHandleOfTheConnectorDoesNotReachTheChild) {
+  test::TempDirectory dir;
+  const fs::path file = dir / "settings-held-open.json";
+  test::writeWholeFile(file, "{}\n");
+  test::InheritableProbe probe(file);
+  ASSERT_TRUE(probe.valid());
+  const ProcessResult result = ProcessRunner().run(
+      spineStubPath(), {"--probe", probe.value(), "--import", "stub-handles"}, {});
+  EXPECT_EQ(result.exitCode, 0u) << result.output;
+  EXPECT_NE(result.output.find("probe " + probe.value() + "=closed\n"), std::string::npos)
+      << result.output;
+}
+
+TEST(ProcessRunner, RelativeProgramIsFoundFromTheConnectorsDirectory) {
+  test::TempDirectory dir;
+  const fs::path relative = fs::relative(pathFromUtf8(spineStubPath()), fs::current_path());
+  ASSERT_FALSE(relative.empty());
+  ASSERT_TRUE(relative.is_relative());
+  // The child runs elsewhere; the program is still the one next to the connector's directory.
+  const ProcessResult result = ProcessRunner().run(pathToUtf8(relative), {"--import", "plain"}, dir.path());
+  EXPECT_EQ(result.exitCode, 0u) << result.output;
+  EXPECT_TRUE(result.output.starts_with("Starting: Spine")) << result.output;
 }
 
 TEST(ProcessRunner, UnstartableProgramIsReported) {

@@ -2,6 +2,7 @@
 // chosen by the skeleton name after --import, either succeeds like Spine or misbehaves on purpose.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/text.hpp"
+#include "support/spine_stub_os.hpp"
 #include "support/spine_stub_program.hpp"
 
 namespace connector::test {
@@ -19,6 +21,7 @@ struct StubOptions {
   std::string update;
   std::string output;
   std::string import;
+  std::vector<std::string> probes;  // handles or descriptors to look for ("--probe <value>")
 };
 
 StubOptions parseOptions(const std::vector<std::string>& arguments) {
@@ -31,6 +34,8 @@ StubOptions parseOptions(const std::vector<std::string>& arguments) {
       options.output = arguments[++i];
     } else if (name == "--import") {
       options.import = arguments[++i];
+    } else if (name == "--probe") {
+      options.probes.push_back(arguments[++i]);
     }
   }
   return options;
@@ -51,6 +56,14 @@ std::string editorVersion(const StubOptions& options) {
 
 void printStarting(const StubOptions& options) {
   writeOut(stdout, "Starting: Spine " + editorVersion(options) + ".43\r\n");
+}
+
+// Sleeps until the time has really passed, so that even a sleep that returns early cannot end
+// this launcher: only whoever runs it may.
+[[noreturn]] void hang() {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(600);
+  while (std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::exit(0);
 }
 
 void printLicensed() { writeOut(stdout, "Licensed to: Test User\r\n"); }
@@ -113,11 +126,22 @@ int runSpineStub(const std::vector<std::string>& arguments) {
   }
   if (mode == "stub-hang") {
     std::fflush(stdout);
-    // Sleep until the time has really passed, so that even a sleep that returns early cannot end
-    // this launcher: only the runner's time-out may.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(600);
-    while (std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    return 0;
+    hang();
+  }
+  if (mode == "stub-tree-hang") {
+    // A grandchild that holds the output pipe too, then both hang.
+    writeOut(stdout, "grandchild=" + startHangingCopy() + "\n");
+    std::fflush(stdout);
+    hang();
+  }
+  if (mode == "stub-tree-exit") {
+    // Succeeds, leaving a hanging grandchild behind.
+    writeOut(stdout, "grandchild=" + startHangingCopy() + "\n");
+    return succeed(options, arguments);
+  }
+  if (mode == "stub-handles") {
+    writeOut(stdout, describeInheritedHandles(options.probes));
+    return succeed(options, arguments);
   }
   if (mode == "stub-huge-output") {
     printLines('x', 6u << 20);

@@ -1,0 +1,34 @@
+#pragma once
+// The per-OS file operations behind ConversionWorkspace: private creation (only this user may
+// look inside while Spine runs) and a removal that never leaves the tree through a link.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace connector::workspace_files {
+
+// Creates one directory (no parents) readable by this user alone; false if it was not created.
+bool createPrivateDirectory(const std::filesystem::path& path) noexcept;
+// Creates or truncates the file, readable by this user alone, writes all bytes and closes it;
+// false on any failure. The file is never inherited by a child process.
+bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept;
+
+// The whole content of a file, or nothing when it cannot be opened or read. The file is never
+// inherited by a child process.
+std::optional<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path);
+
+enum class EntryKind { missing, link, directory, other };
+// What a removal must do with an entry: a link of any kind (symbolic link, junction) is removed
+// itself and never entered.
+EntryKind entryKind(const std::filesystem::path& path) noexcept;
+
+// Removes one file, link or empty directory; a link goes itself, never what it points to.
+void removeEntry(const std::filesystem::path& path) noexcept;
+
+// Windows' rule, a pure function of the attribute bits (open to tests on every host): every
+// reparse point counts as a link, since a junction is a directory to the walk otherwise.
+EntryKind entryKindFromWindowsAttributes(std::uint32_t attributes) noexcept;
+
+}  // namespace connector::workspace_files

@@ -1,0 +1,59 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "convert/workspace_files.hpp"
+#include "platform/unique_fd.hpp"
+
+namespace connector::workspace_files {
+
+bool createPrivateDirectory(const std::filesystem::path& path) noexcept {
+  return ::mkdir(path.c_str(), 0700) == 0;
+}
+
+bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept {
+  UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!file) return false;
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(file.get(), bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return file.close();
+}
+
+std::optional<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path) {
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info {};
+  if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::read(file.get(), bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return std::nullopt;  // an error, or the file shrank under us
+    done += static_cast<std::size_t>(n);
+  }
+  return bytes;
+}
+
+EntryKind entryKind(const std::filesystem::path& path) noexcept {
+  std::error_code error;
+  const auto status = std::filesystem::symlink_status(path, error);
+  if (error || !std::filesystem::exists(status)) return EntryKind::missing;
+  if (std::filesystem::is_symlink(status)) return EntryKind::link;
+  if (std::filesystem::is_directory(status)) return EntryKind::directory;
+  return EntryKind::other;
+}
+
+void removeEntry(const std::filesystem::path& path) noexcept {
+  if (::unlink(path.c_str()) != 0 && errno == EISDIR) ::rmdir(path.c_str());
+}
+
+}  // namespace connector::workspace_files

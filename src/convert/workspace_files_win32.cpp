@@ -1,0 +1,65 @@
+#include <algorithm>
+
+#include "convert/workspace_files.hpp"
+#include "platform/win32.hpp"
+
+namespace connector::workspace_files {
+
+// The user's temporary folder already gives new entries an ACL of this user (and the system).
+bool createPrivateDirectory(const std::filesystem::path& path) noexcept {
+  return CreateDirectoryW(path.c_str(), nullptr) != 0;
+}
+
+bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept {
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  while (!bytes.empty()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    DWORD written = 0;
+    if (!WriteFile(file.get(), bytes.data(), chunk, &written, nullptr) || written == 0) return false;
+    bytes.remove_prefix(written);
+  }
+  return CloseHandle(file.release()) != 0;
+}
+
+std::optional<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path) {
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &size) ||
+      size.QuadPart < 0) {
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size.QuadPart));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+    DWORD n = 0;
+    if (!ReadFile(file.get(), bytes.data() + done, chunk, &n, nullptr) || n == 0) return std::nullopt;
+    done += n;
+  }
+  return bytes;
+}
+
+// The standard library's status follows junctions and reports them as plain directories, so
+// the attribute bits are read here.
+EntryKind entryKind(const std::filesystem::path& path) noexcept {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::missing;
+  return entryKindFromWindowsAttributes(attributes);
+}
+
+// A junction or directory link carries the directory bit and goes with RemoveDirectoryW, which
+// removes the link, not its target.
+void removeEntry(const std::filesystem::path& path) noexcept {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    RemoveDirectoryW(path.c_str());
+  } else {
+    DeleteFileW(path.c_str());
+  }
+}
+
+}  // namespace connector::workspace_files

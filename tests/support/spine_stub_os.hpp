@@ -1,0 +1,17 @@
+#pragma once
+// What the test launcher needs from its OS for the modes that look at processes and handles.
+#include <string>
+#include <vector>
+
+namespace connector::test {
+
+// Starts another copy of this program that hangs ("--import stub-hang"), sharing this one's
+// standard output; returns its process id, or "" if it could not be started.
+std::string startHangingCopy();
+
+// One line per probe value: "probe <value>=open" when this process holds that handle or
+// descriptor (on Windows: a disk file), else "probe <value>=closed". On POSIX it then lists every
+// open descriptor as "fds=<n>,<n>,...".
+std::string describeInheritedHandles(const std::vector<std::string>& probes);
+
+}  // namespace connector::test
