@@ -69,18 +69,16 @@ void PairingRegistry::add(const std::string& nonce, const std::string& origin) {
 }
 
 std::optional<std::string> PairingRegistry::take(const std::string& nonce) {
-  std::string origin;
-  std::chrono::steady_clock::time_point expiresAt;
+  PendingPairing entry;
   {
     std::lock_guard lock(lock_);
     auto found = byNonce_.find(nonce);
     if (found == byNonce_.end()) return std::nullopt;
-    origin = found->second->origin->first;
-    expiresAt = found->second->expiresAt;
+    entry = PendingPairing{found->second->origin->first, found->second->expiresAt};
     remove(found->second);
   }
-  if (expiresAt < now_()) return std::nullopt;
-  return origin;
+  if (entry.expiresAt < now_()) return std::nullopt;
+  return std::move(entry.origin);
 }
 
 std::size_t PairingRegistry::size() const {
