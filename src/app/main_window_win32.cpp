@@ -300,11 +300,12 @@ void MainWindow::savePath(HWND owner) {
     return;
   }
   try {
-    // One whole load-modify-save, so a pairing saved meanwhile is neither lost nor interleaved.
-    std::lock_guard lock(settingsMutex());
-    ConnectorConfig config = loadConfig();
-    config.spineExecutable = path;
-    saveConfig(config);
+    // One whole load-modify-save, so a pairing saved meanwhile is neither lost nor interleaved,
+    // and settings that could not be read are not replaced.
+    updateConfig([&path](ConnectorConfig& config) {
+      config.spineExecutable = path;
+      return true;
+    });
   } catch (const std::exception& error) {
     dialogs_.showMessage(owner, L"保存失败", toWide(error.what()), MB_ICONERROR);
     return;

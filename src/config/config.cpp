@@ -1,13 +1,14 @@
 #include "config/config.hpp"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 
 #include "config/durable_file.hpp"
+#include "config/file_lock.hpp"
 #include "config/home_fallback.hpp"
+#include "config/read_file.hpp"
 #include "encoding/json.hpp"
 #include "encoding/json_parser.hpp"
 #include "platform/environment.hpp"
@@ -17,6 +18,7 @@ namespace connector {
 namespace {
 
 constexpr const char* kWriteFailed = "无法写入连接器配置";
+constexpr const char* kUnreadable = "连接器配置文件无法读取，未保存：";
 
 // Environment values name paths, so they must decode exactly: a repaired value would point
 // somewhere else.
@@ -32,11 +34,104 @@ std::string settingsText(const ConnectorConfig& config) {
   return toJsonText(JsonValue(std::move(document)), 2) + "\n";
 }
 
-std::string readBytes(const std::filesystem::path& path, bool& opened) {
-  std::ifstream in(path, std::ios::binary);
-  opened = static_cast<bool>(in);
-  if (!opened) return {};
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+std::filesystem::path withSuffix(std::filesystem::path file, const char8_t* suffix) {
+  file += suffix;
+  return file;
+}
+
+// The settings lock: the recursive mutex for the threads of this process, a lock file beside the
+// settings for other processes. Only the outermost holder in the process takes the file lock
+// (a second flock on another descriptor would wait for the first); the depth is guarded by the
+// mutex, so it only ever counts the current thread's nesting.
+class SettingsLock {
+ public:
+  enum class Purpose { Reading, Changing };
+
+  SettingsLock(const std::filesystem::path& file, Purpose purpose) : inProcess_(settingsMutex()) {
+    if (depth_++ > 0) return;
+    try {
+      const std::filesystem::path lockFile = withSuffix(file, u8".lock");
+      if (purpose == Purpose::Reading) {
+        // Best effort: readers wait for a save in progress (on Windows an open reader could make
+        // its rename fail), but never create anything and never fail.
+        acrossProcesses_ = FileLock::acquire(lockFile, FileLock::Mode::Shared, false);
+        return;
+      }
+      acrossProcesses_ = FileLock::acquire(lockFile, FileLock::Mode::Exclusive, true);
+      if (!acrossProcesses_) throw std::runtime_error(kWriteFailed);
+    } catch (...) {
+      --depth_;
+      throw;
+    }
+  }
+  ~SettingsLock() { --depth_; }
+  SettingsLock(const SettingsLock&) = delete;
+  SettingsLock& operator=(const SettingsLock&) = delete;
+
+ private:
+  std::lock_guard<std::recursive_mutex> inProcess_;
+  std::optional<FileLock> acrossProcesses_;
+  static inline int depth_ = 0;
+};
+
+void createParentFolder(const std::filesystem::path& file) {
+  // A bare file name has no folder to create: it lives in the working directory.
+  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
+}
+
+std::runtime_error unreadable(const std::filesystem::path& file) {
+  return std::runtime_error(kUnreadable + pathToUtf8(file));
+}
+
+// The settings for a change: the empty record when there is no file, else the file's object.
+// Anything else throws, so what cannot be read is never replaced by what was not read.
+ConnectorConfig readForChange(const std::filesystem::path& file) {
+  ConnectorConfig config;
+  std::string bytes;
+  switch (readWholeFile(file, bytes)) {
+    case FileRead::Missing:
+      return config;
+    case FileRead::Unreadable:
+      throw unreadable(file);
+    case FileRead::Read:
+      break;
+  }
+  JsonValue document;
+  try {
+    document = parseJson(bytes);
+  } catch (const JsonParseError&) {
+    throw unreadable(file);
+  }
+  if (!document.isObject()) throw unreadable(file);
+  if (const JsonValue* origins = document.find("allowedOrigins"); origins && origins->isArray()) {
+    for (const JsonValue& origin : origins->asArray()) {
+      if (origin.isString()) config.allowedOrigins.push_back(origin.asString());
+    }
+  }
+  if (const JsonValue* executable = document.find("spineExecutable");
+      executable && executable->isString()) {
+    config.spineExecutable = executable->asString();
+  }
+  return config;
+}
+
+// The write half of saveConfig; the caller holds the settings lock for changing.
+void writeSettings(const std::filesystem::path& file, const ConnectorConfig& config) {
+  const std::string text = settingsText(config);
+  const std::filesystem::path temporary = withSuffix(file, u8".tmp");
+  switch (writeFileDurably(temporary, text)) {
+    case DurableWrite::Written:
+      break;
+    case DurableWrite::OpenFailed:
+      throw std::runtime_error(kWriteFailed);
+    case DurableWrite::WriteFailed: {
+      // Never let a partial file stand in for the settings; the old file stays as it was.
+      std::error_code ignored;
+      std::filesystem::remove(temporary, ignored);
+      throw std::runtime_error(kWriteFailed);
+    }
+  }
+  replaceFile(temporary, file);
 }
 
 }  // namespace
@@ -65,61 +160,39 @@ std::filesystem::path configFilePath() {
 }
 
 ConnectorConfig loadConfig() {
-  ConnectorConfig config;
   try {
-    // Readers wait for a save in progress: on Windows an open reader would make the save's
-    // rename over the file fail.
-    std::lock_guard lock(settingsMutex());
-    bool opened = false;
-    const std::string bytes = readBytes(configFilePath(), opened);
-    if (!opened) return config;
-    const JsonValue document = parseJson(bytes);
-    if (const JsonValue* origins = document.find("allowedOrigins"); origins && origins->isArray()) {
-      for (const JsonValue& origin : origins->asArray()) {
-        if (origin.isString()) config.allowedOrigins.push_back(origin.asString());
-      }
-    }
-    if (const JsonValue* executable = document.find("spineExecutable");
-        executable && executable->isString()) {
-      config.spineExecutable = executable->asString();
-    }
+    const std::filesystem::path file = configFilePath();
+    SettingsLock lock(file, SettingsLock::Purpose::Reading);
+    return readForChange(file);
   } catch (...) {
-    // A broken or unreadable file means no (or partial) settings; it is replaced at the next save.
+    // A broken or unreadable file means no settings for a reader; only a change refuses it.
+    return {};
   }
-  return config;
 }
 
 void saveConfig(const ConnectorConfig& config) {
-  std::lock_guard lock(settingsMutex());
-  const std::string text = settingsText(config);
   const std::filesystem::path file = configFilePath();
-  // A bare file name has no folder to create: it lives in the working directory.
-  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
+  createParentFolder(file);
+  SettingsLock lock(file, SettingsLock::Purpose::Changing);
+  writeSettings(file, config);
+}
 
-  std::filesystem::path temporary = file;
-  temporary += u8".tmp";
-  switch (writeFileDurably(temporary, text)) {
-    case DurableWrite::Written:
-      break;
-    case DurableWrite::OpenFailed:
-      throw std::runtime_error(kWriteFailed);
-    case DurableWrite::WriteFailed: {
-      // Never let a partial file stand in for the settings; the old file stays as it was.
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      throw std::runtime_error(kWriteFailed);
-    }
-  }
-  replaceFile(temporary, file);
+void updateConfig(const std::function<bool(ConnectorConfig&)>& change) {
+  const std::filesystem::path file = configFilePath();
+  createParentFolder(file);
+  SettingsLock lock(file, SettingsLock::Purpose::Changing);
+  ConnectorConfig config = readForChange(file);
+  if (!change(config)) return;
+  writeSettings(file, config);
 }
 
 void addAllowedOrigin(const std::string& origin) {
-  std::lock_guard lock(settingsMutex());
-  ConnectorConfig config = loadConfig();
-  const auto& origins = config.allowedOrigins;
-  if (std::find(origins.begin(), origins.end(), origin) != origins.end()) return;
-  config.allowedOrigins.push_back(origin);
-  saveConfig(config);
+  updateConfig([&origin](ConnectorConfig& config) {
+    auto& origins = config.allowedOrigins;
+    if (std::find(origins.begin(), origins.end(), origin) != origins.end()) return false;
+    origins.push_back(origin);
+    return true;
+  });
 }
 
 }  // namespace connector

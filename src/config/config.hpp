@@ -1,6 +1,7 @@
 #pragma once
 // The persisted settings file config.json.
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -14,17 +15,23 @@ struct ConnectorConfig {
 
 std::filesystem::path homeDirectory();
 std::filesystem::path configFilePath();
-// Never fails: a missing or broken file gives empty (or partial) settings.
+// For reading only. Never fails: a missing or broken file gives empty (or partial) settings.
 ConnectorConfig loadConfig();
 // Writes the whole file through a flushed temporary file and a rename.
 // Throws std::runtime_error("无法写入连接器配置") or a filesystem error.
 void saveConfig(const ConnectorConfig& config);
-// Load, append the origin when it is new, save; all under settingsMutex().
+// One whole load-modify-save, serialised with every other one in this process and in any other
+// process using the same settings file. No file starts from the empty record; a file that exists
+// but cannot be read or is not a JSON object is left as it is and
+// std::runtime_error("连接器配置文件无法读取，未保存：" + path) is thrown. `change` returns
+// whether anything changed; when it returns false nothing is written. Otherwise throws what
+// saveConfig throws.
+void updateConfig(const std::function<bool(ConnectorConfig&)>& change);
+// updateConfig appending the origin when it is not listed yet.
 void addAllowedOrigin(const std::string& origin);
 
-// Held around every whole load-modify-save in the process (window and server alike).
-// loadConfig, saveConfig and addAllowedOrigin take it themselves, so it is recursive: a caller
-// holding it may still call them.
+// The in-process half of the settings lock; loadConfig, saveConfig and updateConfig take it
+// themselves, and it is recursive, so a caller holding it may still call them.
 std::recursive_mutex& settingsMutex();
 
 }  // namespace connector

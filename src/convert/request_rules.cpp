@@ -1,8 +1,11 @@
 // The version and path rules applied to a conversion request before anything touches the disk.
+#include <array>
 #include <regex>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "convert/request_rules.hpp"
 
 #include "convert/convert_request.hpp"
 #include "encoding/ascii.hpp"
@@ -43,7 +46,34 @@ std::string normalizeLexically(const std::string& path) {
   return result;
 }
 
+// An element Windows would not write as given: a colon (a drive, or an alternate data stream
+// after a name), a device, or a final dot or space (silently stripped, so two names would meet).
+bool isUnsafeElement(std::string_view element) {
+  if (element.empty() || element == "." || element == "..") return false;
+  return element.find(':') != std::string_view::npos || deviceNameLength(element) != 0 ||
+         element.back() == '.' || element.back() == ' ';
+}
+
 }  // namespace
+
+std::size_t deviceNameLength(std::string_view element) {
+  // The name before the first dot, without the spaces Windows ignores in front of the extension.
+  std::string_view stem = element.substr(0, element.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+  static constexpr std::array<std::string_view, 6> kPlain = {"CON", "PRN", "AUX", "NUL", "CONIN$",
+                                                             "CONOUT$"};
+  for (std::string_view name : kPlain) {
+    if (equalsIgnoringAsciiCase(stem, name)) return stem.size();
+  }
+  if (stem.size() < 4) return 0;
+  const std::string_view prefix = stem.substr(0, 3);
+  if (!equalsIgnoringAsciiCase(prefix, "COM") && !equalsIgnoringAsciiCase(prefix, "LPT")) return 0;
+  const std::string_view number = stem.substr(3);
+  const bool digit = number.size() == 1 && number[0] >= '0' && number[0] <= '9';
+  // Windows counts the superscript digits one, two and three (U+00B9, U+00B2, U+00B3) as digits.
+  const bool superscript = number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
+  return digit || superscript ? stem.size() : 0;
+}
 
 std::string checkSpineVersion(std::string_view text) {
   static const std::regex kVersionPattern(R"(^(3\.8|4\.[0-3])(?:\.\d+)?$)", std::regex::ECMAScript);
@@ -77,6 +107,14 @@ std::string checkRelativePath(std::string_view text, std::string_view label) {
   while (!rest.empty()) {
     const std::size_t slash = rest.find('/');
     if (rest.substr(0, slash) == "..") fail("路径不能超出工程目录");
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+  }
+  // Every element as sent, also those that normalising removed: what is refused does not depend
+  // on what follows it.
+  rest = path;
+  while (!rest.empty()) {
+    const std::size_t slash = rest.find('/');
+    if (isUnsafeElement(rest.substr(0, slash))) fail("路径无效");
     rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
   }
   return normalized;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <latch>
+#include <memory>
 #include <regex>
 #include <thread>
 #include <vector>
@@ -9,9 +10,13 @@
 #include "api_fixture.hpp"
 #include "config/config.hpp"
 #include "config/origin_allow_list.hpp"
+#include "encoding/json_parser.hpp"
+#include "platform/text.hpp"
 
 namespace connector::test {
 namespace {
+
+namespace fs = std::filesystem;
 
 const std::string kPrefix =
     "<!doctype html><meta charset=\"utf-8\"><title>Glimmer连接器</title><style>body{font:16px "
@@ -161,6 +166,104 @@ TEST_F(PairingTest, ExpiredOffersAreDroppedWhenANewOneIsMade) {
   offer("http://e.example");
   EXPECT_EQ(registry_.size(), 1u);
   EXPECT_EQ(confirm(young).status, 400);
+}
+
+// A page looping over GET /pair: the table stays bounded, the newest link still confirms, and an
+// evicted one confirms as expired.
+TEST_F(PairingTest, AFloodStaysBoundedAndAFreshLinkStillWorks) {
+  const std::string early = offer("http://user.example");
+  std::vector<std::string> flood;
+  for (int i = 0; i < 200; ++i) flood.push_back(offer("http://flood.example"));
+  // One origin's flood evicts only its own oldest offers.
+  EXPECT_EQ(registry_.size(), 1 + PairingRegistry::kMaxPerOrigin);
+  HttpResponse evicted = confirm(flood.front());
+  EXPECT_EQ(evicted.status, 400);
+  EXPECT_EQ(evicted.body, kExpiredPage);
+  EXPECT_EQ(confirm(flood.back()).status, 200);
+  EXPECT_EQ(confirm(early).status, 200);
+
+  // Many origins: the total bound holds, the oldest go first, the fresh link works.
+  const std::string stale = offer("http://stale.example");
+  for (std::size_t i = 0; i < PairingRegistry::kMaxEntries; ++i) {
+    registry_.add("flood-" + std::to_string(i), "http://h" + std::to_string(i) + ".example");
+  }
+  EXPECT_EQ(registry_.size(), PairingRegistry::kMaxEntries);
+  const std::string fresh = offer("http://fresh.example");
+  EXPECT_EQ(registry_.size(), PairingRegistry::kMaxEntries);
+  EXPECT_EQ(confirm(stale).body, kExpiredPage);
+  HttpResponse success = confirm(fresh);
+  EXPECT_EQ(success.status, 200);
+  EXPECT_EQ(success.body, successPage("http://fresh.example"));
+  EXPECT_EQ(loadConfig().allowedOrigins,
+            (std::vector<std::string>{"http://flood.example", "http://user.example", "http://fresh.example"}));
+}
+
+TEST(PairingRegistryBounds, LongOriginsAreBoundedByBytes) {
+  PairingRegistry registry;
+  const std::string longHost(60'000, 'a');
+  for (int i = 0; i < 1'000; ++i) {
+    registry.add(std::to_string(i), "http://" + std::to_string(i) + longHost);
+  }
+  EXPECT_LE(registry.size() * longHost.size(), PairingRegistry::kMaxBytes);
+  EXPECT_GT(registry.size(), PairingRegistry::kMaxBytes / longHost.size() / 2);
+  EXPECT_EQ(registry.take("999"), "http://999" + longHost);  // the newest is kept
+  EXPECT_EQ(registry.take("0"), std::nullopt);
+}
+
+// The work of an add does not grow with the table: per add at 1,000 and at 100,000 offers (the
+// table full for most of them), and after a mass expiry, whose entries are each visited once.
+TEST(PairingRegistryBounds, AddsDoNotScanTheTable) {
+  auto clock = std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
+  const auto workPerAdd = [&](std::size_t adds, bool distinctOrigins) {
+    PairingRegistry registry([clock] { return *clock; });
+    for (std::size_t i = 0; i < adds; ++i) {
+      registry.add(std::to_string(i), distinctOrigins ? "http://h" + std::to_string(i) : "http://one");
+      if (registry.entriesVisited() > 3 * (i + 1)) {  // a scan shows at once; stop before it crawls
+        ADD_FAILURE() << registry.entriesVisited() << " entries visited by " << i + 1 << " adds";
+        break;
+      }
+    }
+    EXPECT_LE(registry.size(), PairingRegistry::kMaxEntries);
+    return static_cast<double>(registry.entriesVisited()) / static_cast<double>(adds);
+  };
+  for (bool distinct : {true, false}) {
+    SCOPED_TRACE(distinct ? "distinct origins" : "one origin");
+    const double small = workPerAdd(1'000, distinct);
+    const double large = workPerAdd(100'000, distinct);
+    EXPECT_LE(small, 3.0);
+    EXPECT_LE(large, 3.0);
+  }
+
+  PairingRegistry registry([clock] { return *clock; });
+  for (int i = 0; i < 10'000; ++i) registry.add(std::to_string(i), "http://h" + std::to_string(i));
+  *clock += PairingRegistry::kLifetime;
+  registry.add("alive", "http://alive");  // exactly at their expiry the others are kept
+  EXPECT_EQ(registry.size(), 10'001u);
+  *clock += std::chrono::nanoseconds(1);
+  const std::uint64_t before = registry.entriesVisited();
+  registry.add("next", "http://next");
+  EXPECT_EQ(registry.size(), 2u);
+  EXPECT_EQ(registry.entriesVisited() - before, 10'001u);  // 10,000 expired and the live one
+  const std::uint64_t after = registry.entriesVisited();
+  registry.add("last", "http://last");
+  EXPECT_LE(registry.entriesVisited() - after, 2u);
+  EXPECT_EQ(registry.take("alive"), "http://alive");
+  EXPECT_EQ(registry.take("5"), std::nullopt);
+}
+
+// A settings file that cannot be read is not replaced by the pairing: the router's error reply.
+TEST_F(PairingTest, UnreadableSettingsAreNotOverwritten) {
+  const fs::path file = temp_ / "config.json";
+  const std::string broken =
+      "\xEF\xBB\xBF{\"allowedOrigins\":[\"https://a.example\"],\"spineExecutable\":\"x\"}";
+  writeWholeFile(file, broken);
+  const std::string nonce = offer("http://new.example");
+  HttpResponse failed = confirm(nonce);
+  EXPECT_EQ(failed.status, 500);
+  const JsonValue reply = parseJson(failed.body);
+  EXPECT_EQ(reply.find("code")->asString(), "CONVERSION_FAILED");
+  EXPECT_EQ(reply.find("message")->asString(), "连接器配置文件无法读取，未保存：" + pathToUtf8(file));
+  EXPECT_EQ(readWholeFile(file), broken);
 }
 
 TEST_F(PairingTest, ConcurrentConfirmationsOfOneNonceSucceedOnce) {

@@ -377,6 +377,23 @@ TEST_F(MainWindowTest, ShowsAFailedSaveInAnErrorBoxAndKeepsTheSettings) {
   EXPECT_EQ(text(kStatusLabel), L"● 连接器运行中 · 未找到 Spine");  // no refresh after a failure
 }
 
+TEST_F(MainWindowTest, RefusesToSaveOverSettingsThatCannotBeRead) {
+  // Older Notepad saves with a byte-order mark, which does not parse: the paired origins in it
+  // must not be replaced by a file holding the path alone.
+  const std::string before = "\xEF\xBB\xBF{\"allowedOrigins\":[\"https://a.example\"],\"spineExecutable\":\"\"}";
+  writeWholeFile(configFile(), before);
+  ASSERT_TRUE(startServiceAtLaunch());
+  open();
+  const fs::path launcher = installSpine();
+  setPathField(launcher.wstring());
+  click(kSavePathButton);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].title, L"保存失败");
+  EXPECT_EQ(messages_[0].text, toWide("连接器配置文件无法读取，未保存：" + pathToUtf8(configFile())));
+  EXPECT_EQ(messages_[0].icon, static_cast<UINT>(MB_ICONERROR));
+  EXPECT_EQ(readWholeFile(configFile()), before);
+}
+
 TEST_F(MainWindowTest, ToggleStopsAndStartsTheService) {
   ASSERT_TRUE(startServiceAtLaunch());
   open();

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "config/config.hpp"
@@ -127,6 +129,62 @@ TEST_F(SettingsFile, AddingOriginsAppendsOnlyNewOnes) {
   EXPECT_EQ(config.allowedOrigins,
             (std::vector<std::string>{"https://a.example", "https://b.example", "https://A.example"}));
   EXPECT_EQ(config.spineExecutable, "s");
+}
+
+// What could not be read is never replaced by what was not read: pairing and the window's save
+// refuse, name the file, and leave it byte for byte; readers still degrade quietly.
+TEST_F(SettingsFile, ChangesRefuseAFileThatCannotBeRead) {
+  const std::string expected = "连接器配置文件无法读取，未保存：" + pathToUtf8(file_);
+  const std::string good = "{\"allowedOrigins\":[\"https://a.example\",\"https://b.example\"],"
+                           "\"spineExecutable\":\"/opt/spine/Spine.sh\"}";
+  const std::pair<const char*, std::string> cases[] = {
+      {"byte-order mark", "\xEF\xBB\xBF" + good},
+      {"syntax error", "{\"allowedOrigins\":[\"https://a.example\",],\"spineExecutable\":\"\"}"},
+      {"truncated", good.substr(0, good.size() - 1)},
+      {"empty", ""},
+      {"JSON array", "[\"https://a.example\"]"},
+      {"JSON string", "\"https://a.example\""},
+  };
+  const auto expectRefused = [&](const std::function<void()>& change) {
+    try {
+      change();
+      ADD_FAILURE() << "the change was saved";
+    } catch (const std::runtime_error& error) {
+      EXPECT_EQ(std::string(error.what()), expected);
+    }
+  };
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    writeWholeFile(file_, bytes);
+    expectRefused([] { addAllowedOrigin("https://new.example"); });
+    expectRefused([] {
+      updateConfig([](ConnectorConfig& config) {
+        config.spineExecutable = "chosen";
+        return true;
+      });
+    });
+    EXPECT_EQ(readWholeFile(file_), bytes);
+    EXPECT_FALSE(fs::exists(temporary()));
+    EXPECT_TRUE(loadConfig().allowedOrigins.empty());  // reading stays quiet
+  }
+
+  fs::remove(file_);
+  fs::create_directories(file_ / "inside");  // a folder in the file's place
+  expectRefused([] { addAllowedOrigin("https://new.example"); });
+  EXPECT_TRUE(fs::is_directory(file_ / "inside"));
+  EXPECT_TRUE(loadConfig().allowedOrigins.empty());
+
+  // No file at all is not a failure: the change starts from the empty record.
+  fs::remove_all(file_);
+  addAllowedOrigin("https://new.example");
+  EXPECT_EQ(loadConfig().allowedOrigins, std::vector<std::string>{"https://new.example"});
+  // A change that changes nothing writes nothing.
+  const std::string saved = readWholeFile(file_);
+  updateConfig([](ConnectorConfig& config) {
+    config.spineExecutable = "unsaved";
+    return false;
+  });
+  EXPECT_EQ(readWholeFile(file_), saved);
 }
 
 TEST_F(SettingsFile, ConcurrentAddsKeepEveryOrigin) {
