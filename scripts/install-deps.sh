@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build and test tools with apt-get, only when something is missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine64 xvfb xauth
+packages=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine64 xvfb xauth python3-pefile
           fonts-wqy-microhei curl unzip python3 x11-apps imagemagick xdotool)
 missing=()
 for p in "${packages[@]}"; do

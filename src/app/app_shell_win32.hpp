@@ -28,6 +28,8 @@ AppShell& appShell();
 void adoptSystemDpi(AppShell& shell);
 // Creates the title and body fonts and the background and field brushes for the shell's DPI.
 void createFontsAndBrushes(AppShell& shell);
+// Creates (again) the title and body fonts for the shell's DPI.
+void createFonts(AppShell& shell);
 // Asks the window manager for a dark title bar; ignored where it is not offered.
 void useDarkTitleBar(HWND window);
 
