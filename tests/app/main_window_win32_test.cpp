@@ -721,5 +721,46 @@ TEST_F(MainWindowTest, KeyboardFocusStartsOnTheToggleAndLeavesAHiddenPathGroup) 
   EXPECT_EQ(GetFocus(), control(kToggleButton));
 }
 
+// The real open-file dialog, answered by a timer inside its modal loop as a user would: go into
+// the folder, then pick the file. The file comes back and the working directory stays put.
+std::vector<std::wstring> gDialogAnswers;
+int gDialogTicks = 0;
+
+void CALLBACK answerOpenDialog(HWND, UINT, UINT_PTR, DWORD) {
+  HWND dialog = FindWindowW(L"#32770", nullptr);
+  if (dialog == nullptr) return;
+  constexpr int kFileNameCombo = 0x047c, kFileNameEdit = 0x0480;  // cmb13, edt1
+  if (++gDialogTicks > 25) {  // something is wrong: close it rather than hang the test
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    return;
+  }
+  if (gDialogAnswers.empty()) return;
+  const std::wstring answer = gDialogAnswers.front();
+  if (!SetDlgItemTextW(dialog, kFileNameCombo, answer.c_str()) &&
+      !SetDlgItemTextW(dialog, kFileNameEdit, answer.c_str())) {
+    return;
+  }
+  gDialogAnswers.erase(gDialogAnswers.begin());
+  PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+TEST(SpineFileDialog, ReturnsTheChosenFileAndKeepsTheWorkingDirectory) {
+  test::TempDirectory dir;
+  const fs::path launcher = dir.path() / "Spine" / "Spine.com";
+  fs::create_directories(launcher.parent_path());
+  writeWholeFile(launcher, "launcher");
+  const fs::path before = fs::current_path();
+  ASSERT_NE(before, launcher.parent_path());
+
+  gDialogAnswers = {launcher.parent_path().wstring(), L"Spine.com"};
+  gDialogTicks = 0;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 200, &answerOpenDialog);
+  const std::optional<std::wstring> chosen = systemDialogs().chooseSpineFile(nullptr);
+  KillTimer(nullptr, timer);
+  ASSERT_TRUE(chosen.has_value()) << "the dialog was cancelled after " << gDialogTicks << " ticks";
+  EXPECT_EQ(fs::path(*chosen), launcher);
+  EXPECT_EQ(fs::current_path(), before);
+}
+
 }  // namespace
 }  // namespace connector
