@@ -11,7 +11,7 @@ for preset in native native-asan windows windows-release; do
 done
 bash scripts/wine-prefix.sh
 
-# One suite over the three builds, so one summary line counts everything.
+# One suite over the four builds, so one summary line counts everything.
 mkdir -p build/all
 {
   for dir in native asan windows windows-release; do echo "subdirs(\"$PWD/build/$dir\")"; done
