@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows connector, runs it under Wine on a private X server with Chinese fonts and
 # saves PNGs of its window into screenshots/: Spine ready, Spine not found (with the path group),
-# disconnected (after a click on the toggle), and started while another program holds the port.
+# disconnected (after a click on the toggle), and started while another program holds the port;
+# each at 96 DPI and, from a second Wine prefix set to 144 DPI (150 %), as *-144dpi.png.
 # Port 27843 must be free while it runs.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -13,6 +14,15 @@ if [ "${GLIMMER_SCREENSHOT_STAGE:-}" != capture ]; then
   cmake --preset windows -B "$build" >/dev/null
   cmake --build "$build" --target glimmer-connector
   bash scripts/wine-prefix.sh
+  # Wine takes the system DPI from the registry (LogPixels); a prefix of its own keeps the
+  # tests' prefix at 96.
+  export GLIMMER_PREFIX_144="${WINEPREFIX:-$HOME/.wine-glimmer}-144dpi"
+  WINEPREFIX="$GLIMMER_PREFIX_144" bash scripts/wine-prefix.sh
+  reg="$(mktemp --suffix=.reg)"
+  printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"LogPixels"=dword:00000090\r\n\r\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Hardware Profiles\\Current\\Software\\Fonts]\r\n"LogPixels"=dword:00000090\r\n' > "$reg"
+  WINEPREFIX="$GLIMMER_PREFIX_144" WINEDEBUG=-all /usr/lib/wine/wine64 regedit "$(WINEPREFIX="$GLIMMER_PREFIX_144" /usr/lib/wine/wine64 winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1
+  WINEPREFIX="$GLIMMER_PREFIX_144" /usr/lib/wine/wineserver -w
+  rm -f "$reg"
   export GLIMMER_SCREENSHOT_STAGE=capture GLIMMER_EXE="$root/$build/src/glimmer-connector.exe"
   exec bash scripts/with-xvfb.sh bash "$0"
 fi
@@ -74,27 +84,37 @@ stop() {
 }
 
 shoot() {
-  import -window "$window" "$out/$1.png"
-  echo "wrote screenshots/$1.png"
+  import -window "$window" "$out/$1$suffix.png"
+  echo "wrote screenshots/$1$suffix.png"
 }
 
-start "$spine"
-shoot spine-ready
-# The toggle sits at (460, 265) with size 130 x 36 in the client area (96 DPI under Wine).
-xdotool mousemove --window "$window" 525 283 click 1
-sleep 1.5
-xdotool mousemove --window "$window" 10 10  # move off the button so it is drawn unpressed
-sleep 0.5
-shoot disconnected
-stop "$pid"
+# capture <dpi>: the four pictures at that DPI (the prefix in WINEPREFIX must be set to it).
+capture() {
+  local dpi=$1
+  suffix=""
+  [ "$dpi" = 96 ] || suffix="-${dpi}dpi"
+  start "$spine"
+  shoot spine-ready
+  # The toggle sits at (460, 265) with size 130 x 36 in the client area, in 96-DPI units.
+  xdotool mousemove --window "$window" $((525 * dpi / 96)) $((283 * dpi / 96)) click 1
+  sleep 1.5
+  xdotool mousemove --window "$window" 10 10  # move off the button so it is drawn unpressed
+  sleep 0.5
+  shoot disconnected
+  stop "$pid"
 
-start ""
-shoot spine-not-found
-stop "$pid"
+  start ""
+  shoot spine-not-found
+  stop "$pid"
 
-start "$spine"
-holder=$pid
-start "$spine"
-shoot port-held
-stop "$pid"
-stop "$holder"
+  start "$spine"
+  holder=$pid
+  start "$spine"
+  shoot port-held
+  stop "$pid"
+  stop "$holder"
+}
+
+capture 96
+export WINEPREFIX="$GLIMMER_PREFIX_144"
+capture 144

@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
-# Builds the native, sanitizer and Windows builds and runs every test as one CTest suite.
+# Builds the native, sanitizer and Windows builds, and the Windows release program, and runs every
+# test as one CTest suite (the release program gets its file checks and a smoke run under Wine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-for preset in native native-asan windows; do
+for preset in native native-asan windows windows-release; do
   echo "== build: $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
 bash scripts/wine-prefix.sh
 
-# One suite over the three builds, so one summary line counts everything.
+# One suite over the four builds, so one summary line counts everything.
 mkdir -p build/all
 {
-  for dir in native asan windows; do echo "subdirs(\"$PWD/build/$dir\")"; done
+  for dir in native asan windows windows-release; do echo "subdirs(\"$PWD/build/$dir\")"; done
 } > build/all/CTestTestfile.cmake
 bash scripts/with-xvfb.sh ctest --test-dir build/all -j2 --output-on-failure "$@"

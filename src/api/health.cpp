@@ -4,16 +4,13 @@
 
 #include "api/api_replies.hpp"
 #include "api/platform_name.hpp"
+#include "connector_version.hpp"
 #include "config/origin_allow_list.hpp"
 #include "encoding/json.hpp"
 #include "http/service.hpp"
 #include "platform/spine_locator.hpp"
 
 namespace connector {
-
-namespace {
-constexpr const char* kConnectorVersion = "2.0.0";
-}  // namespace
 
 HttpResponse healthResponse(ConnectorService& service, const HttpRequest& request,
                             const std::string& origin) {

@@ -1,15 +1,10 @@
 #include "app/app_shell_win32.hpp"
 
+#include "app/system_library_win32.hpp"
+
 namespace connector {
 
 namespace {
-
-// Casts through void(*)(), the one function type GCC lets any function pointer pass through.
-template <typename Function>
-Function lookUp(HMODULE module, const char* name) {
-  if (module == nullptr) return nullptr;
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
 
 HFONT makeFont(int points, int weight, int dpi) {
   return CreateFontW(-MulDiv(points, dpi, 72), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
@@ -39,15 +34,19 @@ void adoptSystemDpi(AppShell& shell) {
   }
 }
 
-void createFontsAndBrushes(AppShell& shell) {
+void createFonts(AppShell& shell) {
   shell.titleFont.reset(makeFont(20, 600, shell.dpi));
   shell.bodyFont.reset(makeFont(13, 400, shell.dpi));
+}
+
+void createFontsAndBrushes(AppShell& shell) {
+  createFonts(shell);
   shell.backgroundBrush.reset(CreateSolidBrush(RGB(38, 37, 36)));
   shell.fieldBrush.reset(CreateSolidBrush(RGB(56, 55, 54)));
 }
 
 void useDarkTitleBar(HWND window) {
-  UniqueModule dwmapi(LoadLibraryW(L"dwmapi.dll"));
+  UniqueModule dwmapi = loadSystemLibrary(L"dwmapi.dll");
   using SetAttribute = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
   auto setAttribute = lookUp<SetAttribute>(dwmapi.get(), "DwmSetWindowAttribute");
   if (!setAttribute) return;

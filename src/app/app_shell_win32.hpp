@@ -23,11 +23,14 @@ struct AppShell {
 
 AppShell& appShell();
 
-// Declares per-monitor DPI awareness and reads the system DPI once, through functions looked up
-// at run time (older systems lack them; the scale then stays 96).
+// Declares per-monitor DPI awareness and reads the system DPI at start-up, through functions
+// looked up at run time (older systems lack them; the scale then stays 96). Later changes reach
+// the window as WM_DPICHANGED (MainWindow::applyDpi).
 void adoptSystemDpi(AppShell& shell);
 // Creates the title and body fonts and the background and field brushes for the shell's DPI.
 void createFontsAndBrushes(AppShell& shell);
+// Creates (again) the title and body fonts for the shell's DPI.
+void createFonts(AppShell& shell);
 // Asks the window manager for a dark title bar; ignored where it is not offered.
 void useDarkTitleBar(HWND window);
 

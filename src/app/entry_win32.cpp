@@ -9,6 +9,8 @@
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   using namespace connector;
+  // Before anything else can load a DLL: System32 only, never the .exe's own folder.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   // The window's first status refresh shows the outcome of this start; a failure never ends
   // the program, its reason stays in statusReason().
   startServiceAtLaunch();

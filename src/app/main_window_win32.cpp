@@ -40,21 +40,28 @@ struct ControlLayout {
 };
 
 // Creation order: the statics and the edit, then (after the saved path is in the edit) the buttons.
+// Every position also serves a DPI change. The status line has room for two lines: the longest
+// reasons after "● 连接器未启动 · " are wider than one line of the body font.
 constexpr ControlLayout kControls[] = {
     {kTitleLabel, ControlKind::Static, L"Glimmer连接器", 28, 24, 560, 34, FontRole::Title},
     {kExplanationLabel, ControlKind::Static,
      L"应用打开且连接已启动时，网页可调用本机 Spine 生成工程文件。", 29, 65, 560, 24, FontRole::Body},
-    {kStatusLabel, ControlKind::Static, L"", 29, 101, 560, 24, FontRole::Body},
-    {kPathLabel, ControlKind::Static, L"Spine.com 路径", 29, 140, 160, 24, FontRole::Body},
-    {kPathEdit, ControlKind::Edit, L"", 29, 168, 390, 32, FontRole::Body},
-    {kChooseFileButton, ControlKind::Button, L"选择 Spine.com", 430, 166, 160, 36, FontRole::Body},
-    {kRestoreDetectionButton, ControlKind::Button, L"恢复自动检测", 29, 212, 130, 36, FontRole::Body},
-    {kSavePathButton, ControlKind::Button, L"保存路径", 460, 212, 130, 36, FontRole::Body},
+    {kStatusLabel, ControlKind::Static, L"", 29, 95, 560, 46, FontRole::Body},
+    {kPathLabel, ControlKind::Static, L"Spine.com 路径", 29, 146, 160, 24, FontRole::Body},
+    {kPathEdit, ControlKind::Edit, L"", 29, 172, 390, 32, FontRole::Body},
+    {kChooseFileButton, ControlKind::Button, L"选择 Spine.com", 430, 170, 160, 36, FontRole::Body},
+    {kRestoreDetectionButton, ControlKind::Button, L"恢复自动检测", 29, 216, 130, 36, FontRole::Body},
+    {kSavePathButton, ControlKind::Button, L"保存路径", 460, 216, 130, 36, FontRole::Body},
     {kToggleButton, ControlKind::Button, L"断开连接", 460, 265, 130, 36, FontRole::Body},
 };
 
 constexpr int kPathGroup[] = {kPathLabel, kPathEdit, kChooseFileButton, kRestoreDetectionButton,
                               kSavePathButton};
+
+HFONT fontFor(const ControlLayout& layout) {
+  const AppShell& shell = appShell();
+  return layout.font == FontRole::Title ? shell.title() : shell.body();
+}
 
 HWND createControl(HWND parent, const ControlLayout& layout) {
   const AppShell& shell = appShell();
@@ -77,9 +84,22 @@ HWND createControl(HWND parent, const ControlLayout& layout) {
       0, className, layout.text, style, shell.scale(layout.x), shell.scale(layout.y),
       shell.scale(layout.width), shell.scale(layout.height), parent,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), GetModuleHandleW(nullptr), nullptr);
-  HFONT font = layout.font == FontRole::Title ? shell.title() : shell.body();
-  if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fontFor(layout)), FALSE);
   return control;
+}
+
+void setEditMargins(HWND edit) {
+  const int margin = appShell().scale(8);
+  SendMessageW(edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(margin, margin));
+}
+
+bool isPathGroupControl(HWND parent, HWND window) {
+  if (window == nullptr) return false;
+  for (int id : kPathGroup) {
+    HWND member = GetDlgItem(parent, id);
+    if (member != nullptr && (window == member || IsChild(member, window))) return true;
+  }
+  return false;
 }
 
 std::wstring windowText(HWND window) {
@@ -222,6 +242,9 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return reinterpret_cast<LRESULT>(shell.field());
     }
     case WM_COMMAND:
+      // Owner-drawn buttons also report double-clicks; only the click itself acts, so a
+      // double-click on "停止连接" does not stop and start again.
+      if (HIWORD(wParam) != BN_CLICKED) break;
       switch (LOWORD(wParam)) {
         case kChooseFileButton:
           chooseFile();
@@ -237,6 +260,23 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
           return 0;
       }
       break;
+    case WM_DPICHANGED:
+      applyDpi(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+      return 0;
+    case WM_ACTIVATE:
+      // Keep the keyboard focus where the user left it while another window was active.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus != nullptr && IsChild(window_, focus)) focus_ = focus;
+      }
+      break;
+    case WM_SETFOCUS:
+      // The window itself takes no keys: the focus goes on to a control, the toggle at first.
+      if (focus_ == nullptr || !IsWindow(focus_) || !IsWindowVisible(focus_)) {
+        focus_ = control(kToggleButton);
+      }
+      if (focus_ != nullptr) SetFocus(focus_);
+      return 0;
     case WM_CLOSE:
       DestroyWindow(window_);
       return 0;
@@ -257,9 +297,7 @@ void MainWindow::createControls() {
     if (layout.kind == ControlKind::Button) continue;
     createControl(window_, layout);
   }
-  const int margin = appShell().scale(8);
-  SendMessageW(control(kPathEdit), EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN,
-               MAKELPARAM(margin, margin));
+  setEditMargins(control(kPathEdit));
   // The saved choice, not the located path: empty when nothing was saved.
   SetWindowTextW(control(kPathEdit), toWide(loadConfig().spineExecutable).c_str());
   for (const ControlLayout& layout : kControls) {
@@ -278,7 +316,30 @@ void MainWindow::refreshStatus() {
 
   // A search of its own: while Spine is found the path cannot be changed here.
   const bool spineFound = !SpineLocator::locate().empty();
+  // The keyboard focus never stays on a control that is about to disappear.
+  if (spineFound && isPathGroupControl(window_, GetFocus())) SetFocus(control(kToggleButton));
+  if (spineFound && isPathGroupControl(window_, focus_)) focus_ = control(kToggleButton);
   for (int id : kPathGroup) ShowWindow(control(id), spineFound ? SW_HIDE : SW_SHOW);
+}
+
+void MainWindow::applyDpi(int dpi, const RECT& suggested) {
+  AppShell& shell = appShell();
+  shell.dpi = dpi;
+  // The old fonts stay alive until every control has been given the new ones.
+  UniqueGdiObject oldTitle = std::move(shell.titleFont);
+  UniqueGdiObject oldBody = std::move(shell.bodyFont);
+  createFonts(shell);
+  for (const ControlLayout& layout : kControls) {
+    HWND item = control(layout.id);
+    if (item == nullptr) continue;
+    SendMessageW(item, WM_SETFONT, reinterpret_cast<WPARAM>(fontFor(layout)), FALSE);
+    SetWindowPos(item, nullptr, shell.scale(layout.x), shell.scale(layout.y), shell.scale(layout.width),
+                 shell.scale(layout.height), SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  if (HWND edit = control(kPathEdit)) setEditMargins(edit);
+  SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(window_, nullptr, TRUE);
 }
 
 void MainWindow::chooseFile() {

@@ -53,6 +53,9 @@ class MainWindow {
 
   void refreshStatus();
   void savePath(HWND owner);
+  // WM_DPICHANGED: fonts for the new DPI, every control placed from the layout table again, and
+  // the window moved to the rectangle the system suggests.
+  void applyDpi(int dpi, const RECT& suggested);
 
  private:
   LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -65,6 +68,7 @@ class MainWindow {
   WindowDialogs dialogs_;
   PortTakeover takeover_;
   HWND window_ = nullptr;
+  HWND focus_ = nullptr;  // the control that gets the focus when the window does
 };
 
 }  // namespace connector

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/port_takeover.hpp"
+#include "app/system_library_win32.hpp"
 
 namespace connector {
 
@@ -14,18 +15,27 @@ namespace {
 
 constexpr DWORD kProcessExitWaitMs = 3000;
 
+using GetTcpTable = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
+
+// IPHLPAPI.DLL is not a known DLL, so it is not imported but loaded from System32, once.
+GetTcpTable extendedTcpTable() {
+  static const UniqueModule library = loadSystemLibrary(L"iphlpapi.dll");
+  static const auto function = lookUp<GetTcpTable>(library.get(), "GetExtendedTcpTable");
+  return function;
+}
+
 std::set<ProcessId> listenersOn(std::uint16_t port) {
   std::set<ProcessId> holders;
+  const GetTcpTable query = extendedTcpTable();
+  if (query == nullptr) return holders;  // no table: the port counts as free
   DWORD size = 0;
   // The first call only learns the size; anything but "buffer too small" means no table.
-  if (GetExtendedTcpTable(nullptr, &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0) !=
-          ERROR_INSUFFICIENT_BUFFER ||
+  if (query(nullptr, &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0) != ERROR_INSUFFICIENT_BUFFER ||
       size == 0) {
     return holders;
   }
   std::vector<unsigned char> buffer(size, 0);
-  if (GetExtendedTcpTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0) !=
-      NO_ERROR) {
+  if (query(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0) != NO_ERROR) {
     return holders;  // also when the table grew in between: no retry
   }
   const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());

@@ -18,7 +18,8 @@ WindowDialogs systemDialogs() {
     request.nFilterIndex = 1;
     request.lpstrFile = path;
     request.nMaxFile = 260;
-    request.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+    // The dialog would otherwise make the chosen folder the program's working directory.
+    request.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
     if (!GetOpenFileNameW(&request)) return std::nullopt;
     return std::wstring(path);
   };

@@ -11,6 +11,7 @@
 #include "app/app_shell_win32.hpp"
 #include "app/main_window_win32.hpp"
 #include "app/service_status.hpp"
+#include "app/status_line.hpp"
 #include "config/config.hpp"
 #include "http/server.hpp"
 #include "http/service.hpp"
@@ -119,16 +120,19 @@ class MainWindowTest : public testing::Test {
       env_.set(name, pathToUtf8(dir_ / name));
     }
     statusReason().clear();
+    appShell().dpi = 96;  // a DPI test may have changed it
     createFontsAndBrushes(appShell());
     ASSERT_NE(MainWindow::registerClass(instance()), 0);
   }
 
   void TearDown() override {
     if (window_ && window_->handle() != nullptr) DestroyWindow(window_->handle());
+    pumpMessages();
     drainMessages();
     window_.reset();
     connectorService().stop();
     statusReason().clear();
+    appShell().dpi = 96;
     UnregisterClassW(kMainWindowClass, instance());
   }
 
@@ -161,6 +165,16 @@ class MainWindowTest : public testing::Test {
   }
 
   HWND control(int id) const { return GetDlgItem(window_->handle(), id); }
+  // A control's rectangle in the window's client coordinates.
+  RECT placement(int id) const {
+    RECT r;
+    GetWindowRect(control(id), &r);
+    MapWindowPoints(nullptr, window_->handle(), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  }
+  void changeDpi(int dpi, RECT suggested) {
+    SendMessageW(window_->handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+  }
   std::wstring text(int id) const {
     wchar_t buffer[512] = {};
     GetWindowTextW(control(id), buffer, 512);
@@ -200,6 +214,14 @@ class MainWindowTest : public testing::Test {
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     }
   }
+  // Delivers what is queued for a shown window (painting validates it, so this ends).
+  static void pumpMessages() {
+    MSG message;
+    for (int i = 0; i < 1000 && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); ++i) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
 
   test::TempDirectory dir_;
   test::ScopedEnvironment env_;
@@ -235,21 +257,19 @@ TEST_F(MainWindowTest, BuildsTheFixedLayoutFromItsTable) {
       {kTitleLabel, L"Glimmer连接器", 28, 24, 560, 34, shell.title(), false},
       {kExplanationLabel, L"应用打开且连接已启动时，网页可调用本机 Spine 生成工程文件。", 29, 65,
        560, 24, shell.body(), false},
-      {kStatusLabel, L"● 连接器运行中 · 未找到 Spine", 29, 101, 560, 24, shell.body(), false},
-      {kPathLabel, L"Spine.com 路径", 29, 140, 160, 24, shell.body(), false},
-      {kPathEdit, L"", 29, 168, 390, 32, shell.body(), false},
-      {kChooseFileButton, L"选择 Spine.com", 430, 166, 160, 36, shell.body(), true},
-      {kRestoreDetectionButton, L"恢复自动检测", 29, 212, 130, 36, shell.body(), true},
-      {kSavePathButton, L"保存路径", 460, 212, 130, 36, shell.body(), true},
+      {kStatusLabel, L"● 连接器运行中 · 未找到 Spine", 29, 95, 560, 46, shell.body(), false},
+      {kPathLabel, L"Spine.com 路径", 29, 146, 160, 24, shell.body(), false},
+      {kPathEdit, L"", 29, 172, 390, 32, shell.body(), false},
+      {kChooseFileButton, L"选择 Spine.com", 430, 170, 160, 36, shell.body(), true},
+      {kRestoreDetectionButton, L"恢复自动检测", 29, 216, 130, 36, shell.body(), true},
+      {kSavePathButton, L"保存路径", 460, 216, 130, 36, shell.body(), true},
       {kToggleButton, L"停止连接", 460, 265, 130, 36, shell.body(), true},
   };
   for (const Expected& c : controls) {
     SCOPED_TRACE(c.id);
     ASSERT_NE(control(c.id), nullptr);
     EXPECT_EQ(text(c.id), c.text);
-    RECT r;
-    GetWindowRect(control(c.id), &r);
-    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+    const RECT r = placement(c.id);
     EXPECT_EQ(r.left, shell.scale(c.x));
     EXPECT_EQ(r.top, shell.scale(c.y));
     EXPECT_EQ(r.right - r.left, shell.scale(c.width));
@@ -566,6 +586,197 @@ TEST_F(MainWindowTest, ClosingStopsTheServiceAndEndsTheMessageLoop) {
   MSG message{};
   ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(message.wParam, 0u);
+}
+
+// The designed layout, for the DPI and text-fitting tests.
+struct Placed {
+  int id;
+  int x, y, width, height;
+  bool title;
+};
+constexpr Placed kLayout[] = {
+    {kTitleLabel, 28, 24, 560, 34, true},      {kExplanationLabel, 29, 65, 560, 24, false},
+    {kStatusLabel, 29, 95, 560, 46, false},    {kPathLabel, 29, 146, 160, 24, false},
+    {kPathEdit, 29, 172, 390, 32, false},      {kChooseFileButton, 430, 170, 160, 36, false},
+    {kRestoreDetectionButton, 29, 216, 130, 36, false}, {kSavePathButton, 460, 216, 130, 36, false},
+    {kToggleButton, 460, 265, 130, 36, false},
+};
+
+LONG fontHeight(HFONT font) {
+  LOGFONTW description{};
+  GetObjectW(font, sizeof description, &description);
+  return description.lfHeight;
+}
+
+TEST_F(MainWindowTest, FollowsADpiChangeWithNewFontsAndTheSameLayout) {
+  ASSERT_TRUE(startServiceAtLaunch());
+  HWND window = open();
+  for (int dpi : {144, 192, 96}) {
+    SCOPED_TRACE(dpi);
+    const RECT suggested{40 + dpi, 30 + dpi, 40 + dpi + MulDiv(640, dpi, 96), 30 + dpi + MulDiv(370, dpi, 96)};
+    changeDpi(dpi, suggested);
+    RECT outer;
+    GetWindowRect(window, &outer);
+    EXPECT_EQ(outer.left, suggested.left);
+    EXPECT_EQ(outer.top, suggested.top);
+    EXPECT_EQ(outer.right, suggested.right);
+    EXPECT_EQ(outer.bottom, suggested.bottom);
+
+    const AppShell& shell = appShell();
+    EXPECT_EQ(shell.dpi, dpi);
+    EXPECT_EQ(fontHeight(shell.title()), -MulDiv(20, dpi, 72));
+    EXPECT_EQ(fontHeight(shell.body()), -MulDiv(13, dpi, 72));
+    for (const Placed& c : kLayout) {
+      SCOPED_TRACE(c.id);
+      const RECT r = placement(c.id);
+      EXPECT_EQ(r.left, MulDiv(c.x, dpi, 96));
+      EXPECT_EQ(r.top, MulDiv(c.y, dpi, 96));
+      EXPECT_EQ(r.right - r.left, MulDiv(c.width, dpi, 96));
+      EXPECT_EQ(r.bottom - r.top, MulDiv(c.height, dpi, 96));
+      const auto font = reinterpret_cast<HFONT>(SendMessageW(control(c.id), WM_GETFONT, 0, 0));
+      EXPECT_EQ(font, c.title ? shell.title() : shell.body());
+    }
+    const auto margins = static_cast<DWORD>(SendMessageW(control(kPathEdit), EM_GETMARGINS, 0, 0));
+    EXPECT_EQ(LOWORD(margins), MulDiv(8, dpi, 96));
+    // Buttons are drawn with the new font too.
+    Canvas canvas(MulDiv(130, dpi, 96), MulDiv(36, dpi, 96));
+    DRAWITEMSTRUCT item{};
+    item.CtlType = ODT_BUTTON;
+    item.CtlID = kToggleButton;
+    item.hwndItem = control(kToggleButton);
+    item.hDC = canvas.dc();
+    item.rcItem = {0, 0, MulDiv(130, dpi, 96), MulDiv(36, dpi, 96)};
+    SendMessageW(window, WM_DRAWITEM, kToggleButton, reinterpret_cast<LPARAM>(&item));
+    EXPECT_EQ(GetCurrentObject(canvas.dc(), OBJ_FONT), GetStockObject(SYSTEM_FONT));  // put back
+  }
+}
+
+// Every text the status line can show, measured as the static control lays it out (left aligned,
+// wrapped at the control's width) with the real body font: it must fit the control's height.
+TEST_F(MainWindowTest, EveryStatusTextFitsTheStatusLineAtEveryScale) {
+  const char* reasons[] = {
+      "", "无法初始化网络服务", "无法创建本地服务", "端口 27843 已被占用，可能已有连接器正在运行",
+      "连接器启动失败", "无法从外部停止当前连接器进程",
+      "无法停止占用端口 27843 的进程，请以管理员身份运行后重试", "停止占用端口 27843 的进程失败",
+      "进程已停止，但端口 27843 仍未释放"};
+  std::vector<std::wstring> texts;
+  for (const char* reason : reasons) texts.push_back(toWide(chooseStatusLine(false, false, false, reason).text));
+  for (bool spine : {false, true}) texts.push_back(toWide(chooseStatusLine(true, false, spine, "").text));
+  texts.push_back(toWide(chooseStatusLine(false, true, false, "").text));
+
+  ASSERT_TRUE(startServiceAtLaunch());
+  HWND window = open();
+  for (int dpi : {96, 144, 192}) {
+    RECT suggested;
+    GetWindowRect(window, &suggested);
+    changeDpi(dpi, suggested);
+    RECT line;
+    GetClientRect(control(kStatusLabel), &line);
+    HDC dc = GetDC(control(kStatusLabel));
+    HGDIOBJ previous = SelectObject(dc, appShell().body());
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    for (const std::wstring& text : texts) {
+      RECT needed{0, 0, line.right, 0};
+      DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed,
+                DT_LEFT | DT_WORDBREAK | DT_EXPANDTABS | DT_CALCRECT);
+      EXPECT_LE(needed.bottom, line.bottom)
+          << "at " << dpi << " DPI, " << needed.bottom / metrics.tmHeight << " lines do not fit: "
+          << toUtf8(text);
+      EXPECT_LE(needed.right, line.right) << toUtf8(text);
+    }
+    SelectObject(dc, previous);
+    ReleaseDC(control(kStatusLabel), dc);
+  }
+}
+
+TEST_F(MainWindowTest, ADoubleClickOnAButtonActsOnce) {
+  ASSERT_TRUE(startServiceAtLaunch());
+  HWND window = open();
+  ShowWindow(window, SW_SHOW);
+  HWND toggle = control(kToggleButton);
+  const LPARAM inside = MAKELPARAM(10, 10);
+  // What a double-click delivers to the button: down, up, double-click, up.
+  SendMessageW(toggle, WM_LBUTTONDOWN, MK_LBUTTON, inside);
+  SendMessageW(toggle, WM_LBUTTONUP, 0, inside);
+  SendMessageW(toggle, WM_LBUTTONDBLCLK, MK_LBUTTON, inside);
+  SendMessageW(toggle, WM_LBUTTONUP, 0, inside);
+  pumpMessages();
+  EXPECT_FALSE(connectorService().plainServer().isRunning());
+  EXPECT_EQ(text(kStatusLabel), L"● 连接器已断开");
+
+  // A double-click notification alone does nothing.
+  SendMessageW(window, WM_COMMAND, MAKEWPARAM(kToggleButton, BN_DOUBLECLICKED),
+               reinterpret_cast<LPARAM>(toggle));
+  EXPECT_FALSE(connectorService().plainServer().isRunning());
+}
+
+TEST_F(MainWindowTest, KeyboardFocusStartsOnTheToggleAndLeavesAHiddenPathGroup) {
+  ASSERT_TRUE(startServiceAtLaunch());
+  HWND window = open();
+  ShowWindow(window, SW_SHOW);
+  SetForegroundWindow(window);
+  pumpMessages();
+  EXPECT_EQ(GetFocus(), control(kToggleButton));
+  // Space on the focused toggle presses it.
+  SendMessageW(control(kToggleButton), WM_KEYDOWN, VK_SPACE, 0);
+  SendMessageW(control(kToggleButton), WM_KEYUP, VK_SPACE, 0);
+  EXPECT_FALSE(connectorService().plainServer().isRunning());
+  click(kToggleButton);
+
+  // The focus is on the restore button when Spine turns up and the path group hides.
+  SetFocus(control(kRestoreDetectionButton));
+  ASSERT_EQ(GetFocus(), control(kRestoreDetectionButton));
+  installSpine();
+  click(kRestoreDetectionButton);
+  ASSERT_FALSE(pathGroupShown());
+  EXPECT_EQ(GetFocus(), control(kToggleButton));
+
+  // The window gives the focus back to the toggle, not to a hidden control, when reactivated.
+  SetFocus(nullptr);
+  SetFocus(window);
+  EXPECT_EQ(GetFocus(), control(kToggleButton));
+}
+
+// The real open-file dialog, answered by a timer inside its modal loop as a user would: go into
+// the folder, then pick the file. The file comes back and the working directory stays put.
+std::vector<std::wstring> gDialogAnswers;
+int gDialogTicks = 0;
+
+void CALLBACK answerOpenDialog(HWND, UINT, UINT_PTR, DWORD) {
+  HWND dialog = FindWindowW(L"#32770", nullptr);
+  if (dialog == nullptr) return;
+  constexpr int kFileNameCombo = 0x047c, kFileNameEdit = 0x0480;  // cmb13, edt1
+  if (++gDialogTicks > 25) {  // something is wrong: close it rather than hang the test
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    return;
+  }
+  if (gDialogAnswers.empty()) return;
+  const std::wstring answer = gDialogAnswers.front();
+  if (!SetDlgItemTextW(dialog, kFileNameCombo, answer.c_str()) &&
+      !SetDlgItemTextW(dialog, kFileNameEdit, answer.c_str())) {
+    return;
+  }
+  gDialogAnswers.erase(gDialogAnswers.begin());
+  PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+TEST(SpineFileDialog, ReturnsTheChosenFileAndKeepsTheWorkingDirectory) {
+  test::TempDirectory dir;
+  const fs::path launcher = dir.path() / "Spine" / "Spine.com";
+  fs::create_directories(launcher.parent_path());
+  writeWholeFile(launcher, "launcher");
+  const fs::path before = fs::current_path();
+  ASSERT_NE(before, launcher.parent_path());
+
+  gDialogAnswers = {launcher.parent_path().wstring(), L"Spine.com"};
+  gDialogTicks = 0;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 200, &answerOpenDialog);
+  const std::optional<std::wstring> chosen = systemDialogs().chooseSpineFile(nullptr);
+  KillTimer(nullptr, timer);
+  ASSERT_TRUE(chosen.has_value()) << "the dialog was cancelled after " << gDialogTicks << " ticks";
+  EXPECT_EQ(fs::path(*chosen), launcher);
+  EXPECT_EQ(fs::current_path(), before);
 }
 
 }  // namespace
