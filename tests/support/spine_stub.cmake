@@ -1,0 +1,15 @@
+# The test launcher's target, shared by the test tree and the release build's smoke run (which has
+# no test tree of its own).
+if(WIN32)
+  set(stub_os_sources spine_stub_main_win32.cpp spine_stub_os_win32.cpp)
+else()
+  set(stub_os_sources spine_stub_main_posix.cpp spine_stub_os_posix.cpp)
+endif()
+list(TRANSFORM stub_os_sources PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
+add_executable(spine_stub ${CMAKE_CURRENT_LIST_DIR}/spine_stub.cpp ${stub_os_sources})
+set_target_properties(spine_stub PROPERTIES OUTPUT_NAME spine-stub)
+target_include_directories(spine_stub PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+target_link_libraries(spine_stub PRIVATE glimmer_text glimmer_warnings)
+if(WIN32)
+  target_link_options(spine_stub PRIVATE -municode)
+endif()
