@@ -211,6 +211,22 @@ class Connector:
                 self.kill_leftovers()
             wait_until_port_free(30)
 
+    def ask_to_stop(self):
+        """Stops the program as its user would, without waiting: SIGTERM natively; under Wine its
+        window is asked to close (taskkill without /F posts WM_CLOSE), as its close button does."""
+        if is_windows_build():
+            subprocess.run([Options.wine, "taskkill", "/IM", os.path.basename(Options.program)],
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60, check=False)
+        else:
+            self.process.send_signal(signal.SIGTERM)
+
+    def launcher_processes(self):
+        """(pid, command line) of the test launchers this program started that still run."""
+        names = [os.path.basename(Options.stub).lower()]
+        return [(pid, command) for pid, command in _processes_marked(self.directory)
+                if any(name in command.lower() for name in names)]
+
     def kill_leftovers(self):
         # Wine gives every Windows process a session of its own under init, so what this
         # connector started is found by the marker in its environment and by its own paths (this
