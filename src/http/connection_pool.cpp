@@ -6,6 +6,11 @@
 #include "http/connection.hpp"
 
 namespace connector {
+namespace {
+
+constexpr std::chrono::milliseconds kRecheck{250};
+
+}  // namespace
 
 ConnectionPool::ConnectionPool(std::size_t slots, std::chrono::milliseconds receiveTimeout,
                                std::chrono::milliseconds sendTimeout)
@@ -24,7 +29,9 @@ ConnectionPool::~ConnectionPool() {
 
 bool ConnectionPool::takeSlot() {
   std::unique_lock guard(lock_);
-  changed_.wait(guard, [this] { return closed_ || taken_ < slots_; });
+  // Rechecked now and then as well: a lost wake-up must not stop the server accepting for good.
+  while (!changed_.wait_for(guard, kRecheck, [this] { return closed_ || taken_ < slots_; })) {
+  }
   if (closed_) return false;
   ++taken_;
   return true;
@@ -87,7 +94,8 @@ void ConnectionPool::work() {
   std::unique_lock guard(lock_);
   while (true) {
     ++idleThreads_;
-    changed_.wait(guard, [this] { return quitting_ || !waiting_.empty(); });
+    while (!changed_.wait_for(guard, kRecheck, [this] { return quitting_ || !waiting_.empty(); })) {
+    }
     --idleThreads_;
     if (waiting_.empty()) return;  // quitting, nothing left to serve
     ConnectionJob job = std::move(waiting_.front());
