@@ -42,6 +42,16 @@ def is_windows_build():
     return Options.wine is not None
 
 
+def host_path(program_path_text):
+    """The host path of a path as the program under test names it (the reverse of program_path):
+    Wine's drive letters are links in the prefix's dosdevices folder."""
+    if not is_windows_build():
+        return program_path_text
+    prefix = os.environ.get("WINEPREFIX") or os.path.join(os.path.expanduser("~"), ".wine-glimmer")
+    drive, rest = program_path_text[:2].lower(), program_path_text[3:]
+    return os.path.join(prefix, "dosdevices", drive, *rest.split("\\"))
+
+
 def program_path(host_path):
     """A host path as the program under test names it (Wine maps the host's root to Z:)."""
     if is_windows_build():
