@@ -58,7 +58,7 @@ HttpResponse convertResponse(ConnectorService& service, const HttpRequest& reque
   const JsonValue body = parseJson(request.body);
 
   std::lock_guard lock(service.conversionLock());
-  ConvertResult result = runSpineConversion(body, spineExecutable);
+  ConvertResult result = runSpineConversion(body, spineExecutable, service.stopToken());
   const std::string fileName = sanitizeProjectName(requireString(body, "projectName")) + ".zip";
   return zipResponse(std::move(result), fileName, origin);
 }

@@ -1,9 +1,13 @@
+#include "api/pairing.hpp"
 #include "api/router.hpp"
 #include "http/service.hpp"
 
 namespace connector {
 
 ConnectorService& connectorService() {
+  // The registry is made first so that it is destroyed after the service, whose destruction
+  // waits for the connection threads that may still use it.
+  pairingRegistry();
   static ConnectorService service(
       [](ConnectorService& bound) { return makeRouteHandler(bound); }, kConnectorPort);
   return service;

@@ -33,11 +33,11 @@ HttpResponse answerRequest(ByteSource& source, const RouteHandler& handler) {
   return response;
 }
 
-void handleConnection(std::unique_ptr<StreamSocket> socket, std::shared_ptr<void> tlsContext,
-                      RouteHandler handler) noexcept {
-  if (tlsContext || !socket) return;
+void handleConnection(StreamSocket& socket, const std::shared_ptr<void>& tlsContext,
+                      const RouteHandler& handler) noexcept {
+  if (tlsContext) return;
   try {
-    writeResponse(*socket, answerRequest(*socket, handler));
+    writeResponse(socket, answerRequest(socket, handler));
   } catch (...) {
     // Out of memory or a handler throwing something that is not a standard exception:
     // this connection is closed unanswered, the process and the other connections go on.

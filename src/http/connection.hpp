@@ -13,9 +13,9 @@ namespace connector {
 // Content-Length and "Connection: close" are always set here.
 HttpResponse answerRequest(ByteSource& source, const RouteHandler& handler);
 
-// Reads, answers and writes one request, then closes the socket. Never throws: a failure
-// costs only this connection. A TLS context (never present here) closes it unanswered.
-void handleConnection(std::unique_ptr<StreamSocket> socket, std::shared_ptr<void> tlsContext,
-                      RouteHandler handler) noexcept;
+// Reads, answers and writes one request; the caller closes the socket. Never throws: a failure
+// costs only this connection. A TLS context (never present here) leaves it unanswered.
+void handleConnection(StreamSocket& socket, const std::shared_ptr<void>& tlsContext,
+                      const RouteHandler& handler) noexcept;
 
 }  // namespace connector

@@ -1,15 +1,22 @@
 #pragma once
-// Serving an accepted connection on a thread of its own, which nobody waits for.
+// A joinable thread for the connection pool. Windows uses a native thread (see the win32 file).
+#include <functional>
 #include <memory>
-
-#include "http/http_types.hpp"
-#include "http/socket.hpp"
 
 namespace connector {
 
-// Starts handleConnection on a new detached thread. When no thread can be made it throws
-// std::system_error, and the connection is closed unanswered.
-void serveOnNewThread(std::unique_ptr<StreamSocket> socket, std::shared_ptr<void> tlsContext,
-                      RouteHandler handler);
+class WorkerThread {
+ public:
+  // Starts body on a new thread; throws std::system_error when no thread can be made.
+  explicit WorkerThread(std::function<void()> body);
+  // Waits for the thread to end.
+  ~WorkerThread();
+  WorkerThread(const WorkerThread&) = delete;
+  WorkerThread& operator=(const WorkerThread&) = delete;
+
+ private:
+  struct Native;
+  std::unique_ptr<Native> native_;
+};
 
 }  // namespace connector

@@ -1,14 +1,17 @@
 #include <thread>
 #include <utility>
 
-#include "http/connection.hpp"
 #include "http/connection_thread.hpp"
 
 namespace connector {
 
-void serveOnNewThread(std::unique_ptr<StreamSocket> socket, std::shared_ptr<void> tlsContext,
-                      RouteHandler handler) {
-  std::thread(handleConnection, std::move(socket), std::move(tlsContext), std::move(handler)).detach();
-}
+struct WorkerThread::Native {
+  std::thread thread;
+};
+
+WorkerThread::WorkerThread(std::function<void()> body)
+    : native_(std::make_unique<Native>(Native{std::thread(std::move(body))})) {}
+
+WorkerThread::~WorkerThread() { native_->thread.join(); }
 
 }  // namespace connector

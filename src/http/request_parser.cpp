@@ -15,6 +15,7 @@ namespace connector {
 namespace {
 
 constexpr std::string_view kBlankLine = "\r\n\r\n";
+constexpr std::size_t kFirstBodyRoom = 65536;
 
 std::vector<std::string_view> splitLines(std::string_view head) {
   std::vector<std::string_view> lines;
@@ -106,6 +107,27 @@ std::optional<std::size_t> receiveHead(ByteSource& source, std::string& buffer, 
   }
 }
 
+// Receives the rest of the body straight into it, in reads as large as its free room. The
+// room grows with what has arrived (doubling, from kFirstBodyRoom up to wanted), never from the
+// announced length alone, so a client that stops sending costs about what it sent.
+bool receiveBody(ByteSource& source, std::string& body, std::size_t wanted) {
+  std::size_t filled = body.size();
+  while (filled < wanted) {
+    if (filled == body.size()) {
+      body.resize(std::min(wanted, std::max(kFirstBodyRoom, filled * 2)));
+    }
+    const long received = source.receive(body.data() + filled, body.size() - filled);
+    if (received <= 0) return false;
+    filled += static_cast<std::size_t>(received);
+  }
+  return true;
+}
+
+// A carriage return or NUL inside a header would reach a reply header when it is echoed.
+bool holdsControlBytes(std::string_view line) {
+  return line.find_first_of(std::string_view("\r\0", 2)) != std::string_view::npos;
+}
+
 }  // namespace
 
 bool parseRequest(ByteSource& source, HttpRequest& request, int& errorStatus) {
@@ -125,6 +147,7 @@ bool parseRequest(ByteSource& source, HttpRequest& request, int& errorStatus) {
     const std::string_view line = lines[i];
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) continue;
+    if (holdsControlBytes(line)) return false;
     request.headers[lowerAscii(trimAsciiWhitespace(line.substr(0, colon)))] =
         trimAsciiWhitespace(line.substr(colon + 1));
   }
@@ -147,22 +170,13 @@ bool parseRequest(ByteSource& source, HttpRequest& request, int& errorStatus) {
     return false;
   }
 
-  // Bounded by kBodyLimit, so one reservation avoids regrowing a large body.
   const auto wanted = static_cast<std::size_t>(length);
-  std::string& body = request.body;
-  body.clear();
-  body.reserve(wanted);
   const std::size_t bodyStart = *headEnd + kBlankLine.size();
-  body.append(buffer, bodyStart, std::min(buffer.size() - bodyStart, wanted));
+  const std::size_t already = std::min(buffer.size() - bodyStart, wanted);
+  std::string& body = request.body;
+  body.assign(buffer, bodyStart, already);
   buffer = std::string();
-
-  char chunk[kReceiveSize];
-  while (body.size() < wanted) {
-    const long received = source.receive(chunk, sizeof chunk);
-    if (received <= 0) return false;
-    body.append(chunk, std::min(static_cast<std::size_t>(received), wanted - body.size()));
-  }
-  return true;
+  return receiveBody(source, body, wanted);
 }
 
 }  // namespace connector

@@ -4,7 +4,8 @@
 #include <system_error>
 #include <utility>
 
-#include "http/connection_thread.hpp"
+#include "http/accept_backoff.hpp"
+#include "http/connection_pool.hpp"
 #include "http/socket.hpp"
 #include "http/status_reason.hpp"
 
@@ -15,9 +16,18 @@ constexpr int kListenBacklog = 16;
 
 }  // namespace
 
-ConnectorServer::ConnectorServer(std::uint16_t port) : port_(port) {}
+ConnectorServer::ConnectorServer(std::uint16_t port, ServerLimits limits,
+                                 ListenerOpener openListener)
+    : port_(port),
+      limits_(limits),
+      openListener_(std::move(openListener)),
+      pool_(std::make_unique<ConnectionPool>(limits.connectionSlots, limits.receiveTimeout,
+                                             limits.sendTimeout)) {}
 
-ConnectorServer::~ConnectorServer() { stop(); }
+ConnectorServer::~ConnectorServer() {
+  stop();
+  pool_.reset();
+}
 
 bool ConnectorServer::start(RouteHandler handler, const std::wstring& tlsSettings) {
   if (running_.load()) return true;
@@ -26,7 +36,7 @@ bool ConnectorServer::start(RouteHandler handler, const std::wstring& tlsSetting
     return false;
   }
   ListeningSocket::Opened opened =
-      ListeningSocket::open(port_, kListenBacklog, PortSharing::exclusive);
+      openListener_(port_, kListenBacklog, PortSharing::exclusive);
   switch (opened.status) {
     case ListenStatus::listening:
       break;
@@ -43,6 +53,7 @@ bool ConnectorServer::start(RouteHandler handler, const std::wstring& tlsSetting
 
   listener_ = std::move(opened.socket);
   handler_ = std::move(handler);
+  pool_->reopen();
   running_.exchange(true);
   try {
     acceptThread_ = std::make_unique<std::thread>(&ConnectorServer::acceptLoop, this);
@@ -58,28 +69,42 @@ bool ConnectorServer::start(RouteHandler handler, const std::wstring& tlsSetting
 void ConnectorServer::stop() {
   if (!running_.exchange(false)) return;
   listener_->wake();
+  pool_->close();  // also ends the accept loop's wait for a slot
+  {
+    const std::lock_guard guard(pauseLock_);
+  }
+  pauseEnd_.notify_all();
   if (acceptThread_) {
     acceptThread_->join();
     acceptThread_.reset();
   }
   // Closes the socket and releases the socket library taken when it was opened.
   listener_.reset();
+  pool_->waitUntilIdle(limits_.stopWait);
 }
 
 void ConnectorServer::acceptLoop() {
-  while (running_.load()) {
+  AcceptBackoff backoff;
+  while (running_.load() && pool_->takeSlot()) {
     std::unique_ptr<StreamSocket> connection = listener_->accept();
     if (!connection) {
-      if (!running_.load()) break;
+      pool_->giveBackSlot();
+      if (!running_.load() || !pauseUnlessStopped(backoff.afterFailure())) break;
       continue;
     }
+    backoff.afterSuccess();
     try {
-      serveOnNewThread(std::move(connection), tlsContext_, handler_);
+      pool_->serve(std::move(connection), tlsContext_, handler_);
     } catch (const std::exception&) {
       // No thread for this connection (std::system_error, or no memory for its copies): it is
       // closed with its socket object, and the loop keeps serving the others.
     }
   }
+}
+
+bool ConnectorServer::pauseUnlessStopped(std::chrono::milliseconds pause) {
+  std::unique_lock guard(pauseLock_);
+  return !pauseEnd_.wait_for(guard, pause, [this] { return !running_.load(); });
 }
 
 }  // namespace connector

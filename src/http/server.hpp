@@ -1,23 +1,46 @@
 #pragma once
-// One HTTP/1.1 listener on 127.0.0.1: one request per connection, one thread per connection.
+// One HTTP/1.1 listener on 127.0.0.1: one request per connection, served by a pool of reused
+// threads with a fixed number of slots.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include "http/http_types.hpp"
+#include "http/socket.hpp"
 
 namespace connector {
 
 inline constexpr std::uint16_t kConnectorPort = 27843;
 inline constexpr std::uint16_t kSecurePort = 27844;
 
-class ListeningSocket;  // platform socket, see http/socket.hpp
+class ConnectionPool;
+
+struct ServerLimits {
+  std::size_t connectionSlots = 64;  // connections served at once; others wait to be accepted
+  // A client that sends nothing this long while its request is incomplete is dropped, and so is
+  // one that takes nothing of its reply this long. The handler itself is never timed.
+  std::chrono::milliseconds receiveTimeout{30000};
+  std::chrono::milliseconds sendTimeout{30000};
+  // How long stop() waits for the connections still served (their clients are cancelled).
+  std::chrono::milliseconds stopWait{3000};
+};
+
+// Opens the listening socket; replaceable so tests can make accept fail.
+using ListenerOpener =
+    std::function<ListeningSocket::Opened(std::uint16_t port, int backlog, PortSharing sharing)>;
 
 class ConnectorServer {
  public:
-  explicit ConnectorServer(std::uint16_t port = kConnectorPort);
+  explicit ConnectorServer(std::uint16_t port = kConnectorPort, ServerLimits limits = {},
+                           ListenerOpener openListener = &ListeningSocket::open);
+  // Stops, then waits for every connection thread, however long their handlers take.
   ~ConnectorServer();
   ConnectorServer(const ConnectorServer&) = delete;
   ConnectorServer& operator=(const ConnectorServer&) = delete;
@@ -25,18 +48,27 @@ class ConnectorServer {
   // Binds and starts the accept thread. On failure returns false and sets statusReason().
   // Non-empty tlsSettings are refused: there is no secure listener on this platform.
   bool start(RouteHandler handler, const std::wstring& tlsSettings = {});
+  // Stops accepting, cancels the clients being served and waits for their connections to end,
+  // at most limits.stopWait. A handler that is running finishes and its reply is still sent.
   void stop();
   bool isRunning() const noexcept { return running_.load(); }
   std::uint16_t port() const noexcept { return port_; }
 
  private:
   void acceptLoop();
+  // Sleeps for pause unless stop() comes first; false when it did.
+  bool pauseUnlessStopped(std::chrono::milliseconds pause);
 
   std::uint16_t port_;
+  ServerLimits limits_;
+  ListenerOpener openListener_;
   std::atomic<bool> running_{false};
   std::unique_ptr<ListeningSocket> listener_;
   std::shared_ptr<void> tlsContext_;  // always empty here
   RouteHandler handler_;
+  std::mutex pauseLock_;
+  std::condition_variable pauseEnd_;
+  std::unique_ptr<ConnectionPool> pool_;
   std::unique_ptr<std::thread> acceptThread_;
 };
 

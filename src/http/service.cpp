@@ -4,19 +4,34 @@
 
 namespace connector {
 
-ConnectorService::ConnectorService(RouteHandlerFactory makeHandler, std::uint16_t port)
-    : makeHandler_(std::move(makeHandler)), plain_(port), secure_(kSecurePort) {}
+ConnectorService::ConnectorService(RouteHandlerFactory makeHandler, std::uint16_t port,
+                                   ServerLimits limits)
+    : makeHandler_(std::move(makeHandler)), plain_(port, limits), secure_(kSecurePort, limits) {}
 
 ConnectorService::~ConnectorService() { stop(); }
 
 bool ConnectorService::start() {
   if (plain_.isRunning()) return true;
+  {
+    // A stop_source cannot be reset: each run gets its own.
+    const std::lock_guard guard(stopLock_);
+    stopSource_ = std::stop_source();
+  }
   return plain_.start(makeHandler_(*this));
 }
 
 void ConnectorService::stop() {
+  {
+    const std::lock_guard guard(stopLock_);
+    stopSource_.request_stop();
+  }
   secure_.stop();
   plain_.stop();
+}
+
+std::stop_token ConnectorService::stopToken() const {
+  const std::lock_guard guard(stopLock_);
+  return stopSource_.get_token();
 }
 
 }  // namespace connector

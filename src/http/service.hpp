@@ -1,9 +1,10 @@
 #pragma once
-// The process-wide service: the plain server, a secure slot that never runs here, and the
-// locks the connector API shares between connection threads.
+// The process-wide service: the plain server, a secure slot that never runs here, the locks
+// the connector API shares between connection threads, and the stop signal of its conversions.
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <stop_token>
 
 #include "http/server.hpp"
 
@@ -15,13 +16,20 @@ using RouteHandlerFactory = std::function<RouteHandler(ConnectorService&)>;
 
 class ConnectorService {
  public:
-  explicit ConnectorService(RouteHandlerFactory makeHandler, std::uint16_t port = kConnectorPort);
+  explicit ConnectorService(RouteHandlerFactory makeHandler, std::uint16_t port = kConnectorPort,
+                            ServerLimits limits = {});
+  // Stops, and waits for every connection thread: none outlives the locks it may hold.
   ~ConnectorService();
 
   // Starts the plain server with the connector's RouteHandler; true when it runs afterwards.
   bool start();
-  // Stops the secure server, then the plain one. Idempotent.
+  // Requests stopToken()'s stop, then stops the secure server and the plain one, which waits
+  // (bounded) for the connections still served. Idempotent.
   void stop();
+
+  // Stop is requested when the service stops: a conversion watching it ends its Spine run.
+  // Every start makes a fresh one. Safe from any thread.
+  std::stop_token stopToken() const;
 
   ConnectorServer& plainServer() noexcept { return plain_; }
   ConnectorServer& secureServer() noexcept { return secure_; }
@@ -30,10 +38,13 @@ class ConnectorService {
 
  private:
   RouteHandlerFactory makeHandler_;
-  ConnectorServer plain_;
-  ConnectorServer secure_;
   std::mutex stateLock_;
   std::mutex conversionLock_;
+  mutable std::mutex stopLock_;  // guards stopSource_
+  std::stop_source stopSource_;
+  // Declared last so they are destroyed first: their connection threads end before the locks.
+  ConnectorServer plain_;
+  ConnectorServer secure_;
 };
 
 }  // namespace connector

@@ -1,5 +1,6 @@
 #pragma once
 // TCP sockets on the IPv4 loopback address, behind one interface for Winsock and BSD sockets.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -22,6 +23,8 @@ class SocketLibrary {
 };
 
 // A connected stream socket, closed by its destructor. Never inherited by child processes.
+// Its calls wait for the peer in short slices, so that a time-out or a cancel from another
+// thread ends them without closing the socket under a running call.
 class StreamSocket : public ByteSource, public ByteSink {
  public:
   // Connects to 127.0.0.1:port; null when the connection cannot be made.
@@ -29,6 +32,15 @@ class StreamSocket : public ByteSource, public ByteSink {
 
   // Ends the sending direction; the peer sees the end of the stream.
   virtual void shutdownSend() noexcept = 0;
+
+  // How long one receive may wait for a byte and one send for room to send; zero (the
+  // default) waits without limit. A call that times out fails, as a broken connection does.
+  virtual void setTimeouts(std::chrono::milliseconds receive,
+                           std::chrono::milliseconds send) noexcept = 0;
+
+  // Safe from any thread: receive fails from now on, and send gives up once it has waited
+  // kSendGraceAfterCancel, so a reply to a reading client still goes out.
+  virtual void cancel() noexcept = 0;
 };
 
 // How a listener treats other sockets that want the same port.

@@ -1,11 +1,14 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <utility>
 
+#include "http/peer_wait.hpp"
 #include "http/socket.hpp"
 #include "platform/unique_fd.hpp"
 
@@ -20,31 +23,56 @@ sockaddr_in loopbackAddress(std::uint16_t port) {
   return address;
 }
 
+bool wouldBlock() noexcept { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+// Every call is non-blocking (MSG_DONTWAIT) and waits with poll, in the slices PeerWait gives.
 class PosixStreamSocket final : public StreamSocket {
  public:
   explicit PosixStreamSocket(UniqueFd fd) noexcept : fd_(std::move(fd)) {}
 
   long receive(char* buffer, std::size_t size) override {
-    ssize_t received;
-    do {
-      received = ::recv(fd_.get(), buffer, size, 0);
-    } while (received < 0 && errno == EINTR);
-    return static_cast<long>(received);
+    PeerWait wait(receiveTimeout_, cancelled_, std::chrono::milliseconds(0));
+    while (true) {
+      if (cancelled_.load()) return -1;
+      const ssize_t received = ::recv(fd_.get(), buffer, size, MSG_DONTWAIT);
+      if (received >= 0) return static_cast<long>(received);
+      if (errno != EINTR && !(wouldBlock() && waitFor(POLLIN, wait))) return -1;
+    }
   }
 
   long send(const char* data, std::size_t size) override {
-    ssize_t sent;
-    do {
+    PeerWait wait(sendTimeout_, cancelled_, kSendGraceAfterCancel);
+    while (true) {
       // A peer that has gone away must not raise SIGPIPE and end the process.
-      sent = ::send(fd_.get(), data, size, MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    return static_cast<long>(sent);
+      const ssize_t sent = ::send(fd_.get(), data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (sent >= 0) return static_cast<long>(sent);
+      if (errno != EINTR && !(wouldBlock() && waitFor(POLLOUT, wait))) return -1;
+    }
   }
 
   void shutdownSend() noexcept override { ::shutdown(fd_.get(), SHUT_WR); }
 
+  void setTimeouts(std::chrono::milliseconds receive,
+                   std::chrono::milliseconds send) noexcept override {
+    receiveTimeout_ = receive;
+    sendTimeout_ = send;
+  }
+
+  void cancel() noexcept override { cancelled_.store(true); }
+
  private:
+  // Waits one slice for the event; false when the call must give up.
+  bool waitFor(short event, PeerWait& wait) {
+    const std::optional<int> slice = wait.nextSlice();
+    if (!slice) return false;
+    pollfd entry{fd_.get(), event, 0};
+    return ::poll(&entry, 1, *slice) >= 0 || errno == EINTR;
+  }
+
   UniqueFd fd_;
+  std::chrono::milliseconds receiveTimeout_{0};
+  std::chrono::milliseconds sendTimeout_{0};
+  std::atomic<bool> cancelled_{false};
 };
 
 class PosixListeningSocket final : public ListeningSocket {

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <utility>
 
+#include "http/peer_wait.hpp"
 #include "http/socket.hpp"
 #include "platform/win32.hpp"
 
@@ -36,23 +37,65 @@ std::mutex& libraryCountLock() {
 
 int clampedSize(std::size_t size) { return static_cast<int>(std::min<std::size_t>(size, INT_MAX)); }
 
+// The socket is non-blocking; every call waits with select, in the slices PeerWait gives.
 class WinStreamSocket final : public StreamSocket {
  public:
-  explicit WinStreamSocket(UniqueSocket socket) noexcept : socket_(std::move(socket)) {}
+  explicit WinStreamSocket(UniqueSocket socket) noexcept : socket_(std::move(socket)) {
+    u_long nonBlocking = 1;
+    ::ioctlsocket(socket_.get(), FIONBIO, &nonBlocking);
+  }
 
   long receive(char* buffer, std::size_t size) override {
-    return ::recv(socket_.get(), buffer, clampedSize(size), 0);
+    PeerWait wait(receiveTimeout_, cancelled_, std::chrono::milliseconds(0));
+    while (true) {
+      if (cancelled_.load()) return -1;
+      const int received = ::recv(socket_.get(), buffer, clampedSize(size), 0);
+      if (received >= 0) return received;
+      if (WSAGetLastError() != WSAEWOULDBLOCK || !waitFor(false, wait)) return -1;
+    }
   }
 
   long send(const char* data, std::size_t size) override {
-    return ::send(socket_.get(), data, clampedSize(size), 0);
+    PeerWait wait(sendTimeout_, cancelled_, kSendGraceAfterCancel);
+    while (true) {
+      const int sent = ::send(socket_.get(), data, clampedSize(size), 0);
+      if (sent >= 0) return sent;
+      if (WSAGetLastError() != WSAEWOULDBLOCK || !waitFor(true, wait)) return -1;
+    }
   }
 
   void shutdownSend() noexcept override { ::shutdown(socket_.get(), SD_SEND); }
 
+  void setTimeouts(std::chrono::milliseconds receive,
+                   std::chrono::milliseconds send) noexcept override {
+    receiveTimeout_ = receive;
+    sendTimeout_ = send;
+  }
+
+  void cancel() noexcept override { cancelled_.store(true); }
+
  private:
+  // Waits one slice until the socket is readable (or writable); false when the call must give
+  // up. An error state counts as ready: the next call reports it.
+  bool waitFor(bool writing, PeerWait& wait) {
+    const std::optional<int> slice = wait.nextSlice();
+    if (!slice) return false;
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(socket_.get(), &ready);
+    fd_set failed;
+    FD_ZERO(&failed);
+    FD_SET(socket_.get(), &failed);
+    timeval time{*slice / 1000, (*slice % 1000) * 1000};
+    return ::select(0, writing ? nullptr : &ready, writing ? &ready : nullptr, &failed, &time) !=
+           SOCKET_ERROR;
+  }
+
   SocketLibrary library_;  // declared first: released after the socket is closed
   UniqueSocket socket_;
+  std::chrono::milliseconds receiveTimeout_{0};
+  std::chrono::milliseconds sendTimeout_{0};
+  std::atomic<bool> cancelled_{false};
 };
 
 class WinListeningSocket final : public ListeningSocket {

@@ -42,6 +42,16 @@ def is_windows_build():
     return Options.wine is not None
 
 
+def host_path(program_path_text):
+    """The host path of a path as the program under test names it (the reverse of program_path):
+    Wine's drive letters are links in the prefix's dosdevices folder."""
+    if not is_windows_build():
+        return program_path_text
+    prefix = os.environ.get("WINEPREFIX") or os.path.join(os.path.expanduser("~"), ".wine-glimmer")
+    drive, rest = program_path_text[:2].lower(), program_path_text[3:]
+    return os.path.join(prefix, "dosdevices", drive, *rest.split("\\"))
+
+
 def program_path(host_path):
     """A host path as the program under test names it (Wine maps the host's root to Z:)."""
     if is_windows_build():
@@ -210,6 +220,22 @@ class Connector:
             if is_windows_build():
                 self.kill_leftovers()
             wait_until_port_free(30)
+
+    def ask_to_stop(self):
+        """Stops the program as its user would, without waiting: SIGTERM natively; under Wine its
+        window is asked to close (taskkill without /F posts WM_CLOSE), as its close button does."""
+        if is_windows_build():
+            subprocess.run([Options.wine, "taskkill", "/IM", os.path.basename(Options.program)],
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60, check=False)
+        else:
+            self.process.send_signal(signal.SIGTERM)
+
+    def launcher_processes(self):
+        """(pid, command line) of the test launchers this program started that still run."""
+        names = [os.path.basename(Options.stub).lower()]
+        return [(pid, command) for pid, command in _processes_marked(self.directory)
+                if any(name in command.lower() for name in names)]
 
     def kill_leftovers(self):
         # Wine gives every Windows process a session of its own under init, so what this

@@ -27,10 +27,12 @@ class ChunkSource : public ByteSource {
       offset_ = 0;
     }
     ++calls;
+    asked.push_back(size);
     return static_cast<long>(count);
   }
 
   int calls = 0;
+  std::vector<std::size_t> asked;  // the size of every receive call that got bytes
 
  private:
   std::vector<std::string> chunks_;

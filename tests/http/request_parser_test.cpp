@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "allocation_probe.hpp"
 #include "memory_stream.hpp"
 
 namespace connector {
@@ -104,6 +105,7 @@ TEST(RequestParser, TrimsAndLowerCasesHeaderNamesLaterLinesWin) {
 }
 
 TEST(RequestParser, RefusesMalformedOrIncompleteRequests) {
+  using namespace std::string_literals;
   struct Case {
     std::string name;
     std::vector<std::string> chunks;
@@ -117,6 +119,12 @@ TEST(RequestParser, RefusesMalformedOrIncompleteRequests) {
       {"closed before any byte", {}, 400},
       {"closed inside the head", {"GET / HTTP/1.1\r\nHost: x\r\n"}, 400},
       {"closed inside the body", {"POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\n", "abc"}, 400},
+      // Control bytes in a header line could be echoed into a reply header as a line break.
+      {"carriage return inside a value", {"GET / HTTP/1.1\r\nOrigin: a\rb\r\n\r\n"}, 400},
+      {"carriage return ending a value", {"GET / HTTP/1.1\r\nOrigin: a\r\r\nX: 1\r\n\r\n"}, 400},
+      {"carriage return in a name", {"GET / HTTP/1.1\r\nOri\rgin: a\r\n\r\n"}, 400},
+      {"NUL inside a value", {"GET / HTTP/1.1\r\nOrigin: a\0b\r\n\r\n"s}, 400},
+      {"NUL in a name", {"GET / HTTP/1.1\r\nx\0: 1\r\n\r\n"s}, 400},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -124,6 +132,14 @@ TEST(RequestParser, RefusesMalformedOrIncompleteRequests) {
     EXPECT_FALSE(outcome.parsed);
     EXPECT_EQ(outcome.status, c.status);
   }
+}
+
+// A line feed always ends a line, so no header value can hold one: a bare line feed inside
+// what a client meant as one value splits it, and the rest (without a colon) is skipped.
+TEST(RequestParser, NoHeaderValueKeepsALineFeed) {
+  const Outcome outcome = parse("GET / HTTP/1.1\r\nOrigin: a\nb\r\nX: 1\r\n\r\n");
+  ASSERT_TRUE(outcome.parsed);
+  EXPECT_EQ(outcome.request.headers, (HeaderMap{{"origin", "a"}, {"x", "1"}}));
 }
 
 TEST(RequestParser, ReadsContentLengthLikeStrtoull) {
@@ -239,6 +255,30 @@ TEST(RequestParser, ReceivesInPiecesOf8192Bytes) {
   int status = 400;
   ASSERT_TRUE(parseRequest(source, request, status));
   EXPECT_EQ(source.calls, 3);  // 8192 + 8192 + 3616
+}
+
+// The announced length alone must not cost memory: an idle or slow client costs about what it
+// sent. The body then arrives in reads larger than the head's.
+TEST(RequestParser, BodyMemoryFollowsTheBytesThatArrive) {
+  const std::string head = "POST /v1/convert HTTP/1.1\r\nContent-Length: 209715200\r\n\r\n";
+  {
+    ChunkSource source({head});  // then closed
+    HttpRequest request;
+    int status = 400;
+    test::LargestAllocation probe;
+    EXPECT_FALSE(parseRequest(source, request, status));
+    EXPECT_EQ(status, 400);
+    EXPECT_LT(probe.bytes(), 1u << 20);
+  }
+  {
+    ChunkSource source({head, std::string(3u << 20, 'x')});
+    HttpRequest request;
+    int status = 400;
+    test::LargestAllocation probe;
+    EXPECT_FALSE(parseRequest(source, request, status));
+    EXPECT_LT(probe.bytes(), 8u << 20);  // at most about twice the 3 MiB that came
+    EXPECT_GT(source.asked.back(), kReceiveSize);
+  }
 }
 
 TEST(RequestParser, AcceptsABodyOfExactly200MiB) {

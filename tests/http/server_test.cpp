@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "http/socket.hpp"
 #include "http/status_reason.hpp"
@@ -74,6 +75,20 @@ TEST(ConnectorServer, ClientsThatLeaveEarlyCostOnlyTheirOwnConnection) {
   }
   EXPECT_TRUE(server.isRunning());
   EXPECT_EQ(parseReply(exchange("GET / HTTP/1.1\r\n\r\n")).body, "fine");
+}
+
+// The handler would echo the origin into a reply header: a control byte in it never gets there.
+TEST(ConnectorServer, RefusesHeaderValuesWithControlBytes) {
+  ConnectorServer server;
+  StopOnExit guard(server);
+  ASSERT_TRUE(server.start(echo));
+  for (const std::string& origin :
+       std::vector<std::string>{"http://a\rX-Injected: 1", std::string("http://a\0b", 10)}) {
+    const Reply reply = parseReply(exchange("GET / HTTP/1.1\r\nOrigin: " + origin + "\r\n\r\n"));
+    EXPECT_EQ(reply.status, 400);
+    EXPECT_EQ(reply.body, "Bad request");
+    EXPECT_EQ(reply.headers.count("X-Injected"), 0u);
+  }
 }
 
 TEST(ConnectorServer, AThrowingHandlerGivesTheInternalErrorReply) {

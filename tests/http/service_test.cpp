@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <string>
+#include <thread>
 
 #include "test_client.hpp"
 
@@ -51,6 +55,86 @@ TEST(ConnectorService, StartsOnlyThePlainServerAndStopsIdempotently) {
   }
   // Destroying the service stopped it.
   EXPECT_FALSE(test::canConnect());
+}
+
+// Each run has its own stop signal: stopping requests it, and a fresh start gets a fresh one.
+TEST(ConnectorService, EveryRunHasAStopTokenThatTheStopRequests) {
+  ConnectorService service([](ConnectorService&) -> RouteHandler {
+    return [](const HttpRequest&) { return HttpResponse{}; };
+  }, 27862);
+  ASSERT_TRUE(service.start());
+  const std::stop_token first = service.stopToken();
+  EXPECT_TRUE(first.stop_possible());
+  EXPECT_FALSE(first.stop_requested());
+  service.stop();
+  EXPECT_TRUE(first.stop_requested());
+  EXPECT_TRUE(service.stopToken().stop_requested());
+
+  ASSERT_TRUE(service.start());
+  EXPECT_FALSE(service.stopToken().stop_requested());
+  EXPECT_TRUE(first.stop_requested());
+  service.stop();
+}
+
+// A handler that watches the stop token (as a conversion does) is told before the stop waits
+// for it, so the stop is quick and its client still gets the handler's reply.
+TEST(ConnectorService, StopSignalsRunningHandlersBeforeWaitingForThem) {
+  using namespace std::chrono_literals;
+  std::atomic<bool> entered{false};
+  ConnectorService service(
+      [&](ConnectorService& owner) -> RouteHandler {
+        return [&, owner = &owner](const HttpRequest&) {
+          const std::stop_token stop = owner->stopToken();
+          entered = true;
+          const auto giveUp = std::chrono::steady_clock::now() + 20s;
+          while (!stop.stop_requested() && std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(5ms);
+          }
+          return HttpResponse{200, {}, stop.stop_requested() ? "ended by the stop" : "not told"};
+        };
+      },
+      27862);
+  ASSERT_TRUE(service.start());
+  auto reply = std::async(std::launch::async, [] {
+    return exchange("GET / HTTP/1.1\r\n\r\n", test::AfterSending::keepOpen, 27862);
+  });
+  while (!entered) std::this_thread::yield();
+  const auto before = std::chrono::steady_clock::now();
+  service.stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);  // the bounded wait is 3 s
+  EXPECT_EQ(parseReply(reply.get()).body, "ended by the stop");
+}
+
+// A handler still running when the stop's wait is over (it ignores the stop signal) keeps the
+// service alive: the destructor waits for it, so its use of the service's locks is safe.
+TEST(ConnectorService, NoConnectionThreadOutlivesTheService) {
+  using namespace std::chrono_literals;
+  std::atomic<bool> entered{false};
+  std::atomic<bool> finished{false};
+  std::future<std::string> reply;
+  {
+    ServerLimits limits;
+    limits.stopWait = 50ms;
+    ConnectorService service(
+        [&](ConnectorService& owner) -> RouteHandler {
+          return [&, owner = &owner](const HttpRequest&) {
+            entered = true;
+            std::this_thread::sleep_for(400ms);
+            const std::lock_guard lock(owner->conversionLock());
+            finished = true;
+            return HttpResponse{200, {}, "slow"};
+          };
+        },
+        27862, limits);
+    ASSERT_TRUE(service.start());
+    reply = std::async(std::launch::async, [] {
+      return exchange("GET / HTTP/1.1\r\n\r\n", test::AfterSending::keepOpen, 27862);
+    });
+    while (!entered) std::this_thread::yield();
+    service.stop();
+  }
+  EXPECT_TRUE(finished.load());
+  EXPECT_EQ(parseReply(reply.get()).body, "slow");
 }
 
 }  // namespace

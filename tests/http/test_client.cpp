@@ -7,9 +7,11 @@
 
 namespace connector::test {
 
-std::string exchange(std::string_view request, AfterSending after, std::uint16_t port) {
+std::string exchange(std::string_view request, AfterSending after, std::uint16_t port,
+                     std::chrono::milliseconds patience) {
   std::unique_ptr<StreamSocket> socket = StreamSocket::connectLoopback(port);
   if (!socket) throw std::runtime_error("cannot connect to the test server");
+  socket->setTimeouts(patience, patience);
   std::size_t offset = 0;
   while (offset < request.size()) {
     const long sent = socket->send(request.data() + offset, request.size() - offset);

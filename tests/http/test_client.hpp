@@ -1,5 +1,6 @@
 #pragma once
 // A minimal HTTP client over real loopback sockets for the server tests.
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,9 +17,11 @@ enum class AfterSending {
 };
 
 // Connects to 127.0.0.1:port, sends request, and (unless closing at once) returns everything
-// the server sends until it closes. Throws std::runtime_error when it cannot connect.
+// the server sends until it closes, or until nothing has come for patience (zero: no limit).
+// Throws std::runtime_error when it cannot connect.
 std::string exchange(std::string_view request, AfterSending after = AfterSending::keepOpen,
-                     std::uint16_t port = kConnectorPort);
+                     std::uint16_t port = kConnectorPort,
+                     std::chrono::milliseconds patience = std::chrono::milliseconds(0));
 
 // Whether anything accepts connections on 127.0.0.1:port.
 bool canConnect(std::uint16_t port = kConnectorPort);
