@@ -24,7 +24,7 @@ std::string decodeError(const JsonValue& body) {
 
 std::vector<std::string> entryNames(const ConvertRequest& request) {
   std::vector<std::string> names;
-  for (const ArchiveEntry& entry : request.images) names.push_back(entry.name);
+  for (std::size_t i = 0; i < request.images.entryCount(); ++i) names.push_back(request.images.entryName(i));
   return names;
 }
 
@@ -59,7 +59,7 @@ TEST(DecodeConvertRequest, Envelope) {
                                    R"("projectName":"p","extra":[1,2]})");
   const ConvertRequest request = decodeConvertRequest(oneDotZero);
   EXPECT_EQ(request.spineVersion, "4.2");
-  EXPECT_TRUE(request.images.empty());
+  EXPECT_TRUE((request.images.entryCount() == 0));
   EXPECT_TRUE(temp.leftovers().size() == 1);  // only the returned workspace
 }
 
@@ -157,7 +157,7 @@ TEST(DecodeConvertRequest, ImagesFolderAndPaths) {
     EXPECT_EQ(entryNames(request), (std::vector<std::string>{"images/sub/a.png", "images/b.png"}));
     EXPECT_EQ(fileText(request, "images/sub/a.png"), "A");
     EXPECT_EQ(fileText(request, "images/b.png"), "B");
-    EXPECT_EQ(request.images[0].data, (std::vector<std::uint8_t>{'A'}));
+    EXPECT_EQ(request.images.entryData(0), "A");
   }
   EXPECT_EQ(entryNames(decodeConvertRequest(requestBody(skeletonText("4.2", "a/../b"), "H", {{"x", "1"}}))),
             std::vector<std::string>{"b/x"});
@@ -168,7 +168,7 @@ TEST(DecodeConvertRequest, ImagesFolderAndPaths) {
         decodeConvertRequest(requestBody(skeletonText("4.2", "."), "H", {{"x.png", "1"}}));
     EXPECT_EQ(entryNames(request), std::vector<std::string>{"./x.png"});
     EXPECT_EQ(fileText(request, "x.png"), "1");
-    EXPECT_EQ(normalizeEntryName(request.images[0].name), "x.png");
+    EXPECT_EQ(normalizeEntryName(request.images.entryName(0)), "x.png");
   }
   const std::pair<std::string, const char*> badFolders[] = {
       {"../images", "Spine 图片路径不能超出工程目录"},
@@ -209,8 +209,8 @@ TEST(DecodeConvertRequest, DuplicateImagePathsKeepBothEntries) {
   const ConvertRequest request =
       decodeConvertRequest(requestBody(skeletonText("4.2"), "H", {{"a.png", "first"}, {"./a.png", "second"}}));
   ASSERT_EQ(entryNames(request), (std::vector<std::string>{"images/a.png", "images/a.png"}));
-  EXPECT_EQ(std::string(request.images[0].data.begin(), request.images[0].data.end()), "first");
-  EXPECT_EQ(std::string(request.images[1].data.begin(), request.images[1].data.end()), "second");
+  EXPECT_EQ(request.images.entryData(0), "first");
+  EXPECT_EQ(request.images.entryData(1), "second");
   EXPECT_EQ(fileText(request, "images/a.png"), "second");
 }
 
@@ -273,10 +273,10 @@ TEST(DecodeConvertRequest, ImagesThatAreNotAnArrayMeanNone) {
   JsonValue body = requestBody(skeletonText("4.2", "art/sprites"));
   body["images"] = JsonObject{{"path", "a.png"}, {"dataBase64", "QQ=="}};
   const ConvertRequest request = decodeConvertRequest(body);
-  EXPECT_TRUE(request.images.empty());
+  EXPECT_TRUE((request.images.entryCount() == 0));
   EXPECT_TRUE(fs::is_directory(request.workspace.directory() / "art" / "sprites"));
   body.makeObject().erase("images");
-  EXPECT_TRUE(decodeConvertRequest(body).images.empty());
+  EXPECT_TRUE((decodeConvertRequest(body).images.entryCount() == 0));
 }
 
 }  // namespace

@@ -13,17 +13,17 @@ namespace {
 
 std::vector<std::uint8_t> bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
-std::uint32_t read16(const std::vector<std::uint8_t>& data, std::size_t at) {
-  return static_cast<std::uint32_t>(data.at(at) | (data.at(at + 1) << 8));
+std::uint32_t read16(std::string_view data, std::size_t at) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(data.at(at)) |
+                                    (static_cast<unsigned char>(data.at(at + 1)) << 8));
 }
 
-std::uint32_t read32(const std::vector<std::uint8_t>& data, std::size_t at) {
+std::uint32_t read32(std::string_view data, std::size_t at) {
   return read16(data, at) | (read16(data, at + 2) << 16);
 }
 
-std::string textAt(const std::vector<std::uint8_t>& data, std::size_t at, std::size_t length) {
-  return std::string(data.begin() + static_cast<std::ptrdiff_t>(at),
-                     data.begin() + static_cast<std::ptrdiff_t>(at + length));
+std::string textAt(std::string_view data, std::size_t at, std::size_t length) {
+  return std::string(data.substr(at, length));
 }
 
 std::string errorOf(const std::vector<ArchiveEntry>& entries) {
