@@ -18,8 +18,13 @@ using test::errorOf;
 using test::requestBody;
 using test::skeletonText;
 
+// The failure of decoding body. The endpoint hands over a body parsed in place, whose plain
+// strings are views into the request text: that body must fail exactly alike.
 std::string decodeError(const JsonValue& body) {
-  return errorOf([&] { decodeConvertRequest(body); });
+  const std::string error = errorOf([&] { decodeConvertRequest(body); });
+  const std::string text = toJsonText(body, -1);
+  EXPECT_EQ(errorOf([&] { decodeConvertRequest(parseJsonInPlace(text)); }), error) << "parsed in place";
+  return error;
 }
 
 std::vector<std::string> entryNames(const ConvertRequest& request) {
@@ -114,6 +119,50 @@ TEST(DecodeConvertRequest, Versions) {
   EXPECT_EQ(decodeError(requestBody("\xEF\xBB\xBF" + skeletonText("4.2"))), "Spine JSON 格式无效");
   EXPECT_EQ(decodeError(requestBody("{\"skeleton\":")), "Spine JSON 格式无效");
   EXPECT_TRUE(temp.leftovers().empty());
+}
+
+TEST(DecodeConvertRequest, SkeletonIsCheckedWholeButOnlyItsSkeletonMemberRead) {
+  test::PrivateTemp temp;
+  // The members read follow the full tree's rule: the last of a repeated key wins.
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"skeleton":{"spine":"4.2"},"skeleton":{"images":"x"}})", "JSON 中缺少 Spine 版本"},
+      {R"({"skeleton":{"spine":"4.2","spine":3}})", "JSON 中缺少 Spine 版本"},
+      {R"({"skeleton":{"spine":"9"},"skeleton":{"spine":"4.1","images":"../up"}})", "Spine 图片路径不能超出工程目录"},
+      // Faults anywhere else in the document still make it invalid.
+      {R"({"skeleton":{"spine":"4.2"},"bones":[{"x":1e400}]})", "Spine JSON 格式无效"},
+      {R"({"skeleton":{"spine":"4.2"},"bones":[{"x":1,}]})", "Spine JSON 格式无效"},
+      {R"({"skeleton":{"spine":"4.2"},"s":"\q"})", "Spine JSON 格式无效"},
+      {R"({"skeleton":{"spine":"4.2"}} [])", "Spine JSON 格式无效"},
+  };
+  for (const auto& [skeleton, expected] : cases) {
+    EXPECT_EQ(decodeError(requestBody(skeleton)), expected) << skeleton;
+  }
+  const ConvertRequest request = decodeConvertRequest(
+      requestBody(R"({"skeleton":{"spine":"0"},"skeleton":{"spine":"4.3.1","images":"a"},"n":[1.5,-2e-3]})", "H",
+                  {{"p.png", "P"}}));
+  EXPECT_EQ(request.spineVersion, "4.3");
+  EXPECT_EQ(entryNames(request), std::vector<std::string>{"a/p.png"});
+  EXPECT_EQ(decodeError(requestBody(R"({"skeleton":{"spine":"4.2"},"d":[)" + std::string(1001, '[') +
+                                    std::string(1001, ']') + "]}")),
+            "Spine JSON 格式无效");
+}
+
+TEST(DecodeConvertRequest, BodyParsedInPlaceStagesTheSameBytes) {
+  test::PrivateTemp temp;
+  for (const std::string& skeleton :
+       {std::string(R"({"skeleton":{"spine":"3.8.1","images":"i"},"z":["\u00e9",1]})"),
+        std::string("{\"skeleton\":{\"spine\":\"4.2\"},\r\n\"z\":\"\\\"q\\\"\"}")}) {
+    const JsonValue owned = requestBody(skeleton, "H", {{"a.png", std::string("\0\xFF\x89PNG", 6)}, {"b/c.png", ""}});
+    const std::string text = toJsonText(owned, -1);
+    const ConvertRequest expected = decodeConvertRequest(owned);
+    const ConvertRequest inPlace = decodeConvertRequest(parseJsonInPlace(text));
+    EXPECT_EQ(test::readWholeFile(inPlace.jsonPath), test::readWholeFile(expected.jsonPath));
+    EXPECT_EQ(entryNames(inPlace), entryNames(expected));
+    for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(inPlace.images.entryData(i), expected.images.entryData(i));
+    EXPECT_EQ(inPlace.images.entryData(0), std::string("\0\xFF\x89PNG", 6));
+    EXPECT_EQ(fileText(inPlace, skeleton.find("3.8") != std::string::npos ? "i/a.png" : "images/a.png"),
+              std::string("\0\xFF\x89PNG", 6));
+  }
 }
 
 TEST(CheckRelativePath, Table) {
