@@ -79,7 +79,7 @@ std::string stagedLegacyText(std::string_view skeletonText, const std::string& f
   return toJsonText(document, 2) + "\n";
 }
 
-// Room for the archive the images start: every image at its largest decoded size (as far as the
+// Room for the whole archive: every image at its largest decoded size (as far as the
 // limits let the request get), its two headers and names, and a project file of about the skeleton's
 // size in front. Only what is written becomes resident, so a generous guess costs nothing.
 std::size_t archiveCapacity(const JsonValue& body, const std::string& folder, std::size_t skeletonSize) {
