@@ -1,14 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build and test tools with apt-get, only when something is missing.
 set -euo pipefail
-<<<<<<< HEAD
-packages=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine64 xvfb xauth
-          fonts-wqy-microhei curl unzip python3 x11-apps imagemagick xdotool
-          chromium chromium-driver python3-selenium)
-=======
 packages=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine64 xvfb xauth python3-pefile
-          fonts-wqy-microhei curl unzip python3 x11-apps imagemagick xdotool)
->>>>>>> wip/win
+          fonts-wqy-microhei curl unzip python3 x11-apps imagemagick xdotool wrk
+          chromium chromium-driver python3-selenium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -28,9 +28,8 @@ HttpResponse zipResponse(ConvertResult result, const std::string& fileName, cons
   response.headers["X-Spine-Editor-Version"] = std::move(result.editorVersion);
   response.headers["Access-Control-Expose-Headers"] = "X-Spine-File-Name, X-Spine-Editor-Version";
   addCorsHeaders(response, origin);
-  // The archive may be hundreds of MiB: copy it into the body once and free it at once.
-  response.body.assign(reinterpret_cast<const char*>(result.archive.data()), result.archive.size());
-  std::vector<std::uint8_t>().swap(result.archive);
+  // The archive may be hundreds of MiB: it becomes the body as it is, without a copy.
+  response.body = std::move(result.archive);
   return response;
 }
 
@@ -55,7 +54,9 @@ HttpResponse convertResponse(ConnectorService& service, const HttpRequest& reque
     return errorResponse(
         {503, "SPINE_NOT_FOUND", "没有找到 Spine，请在连接器应用中选择 Spine 路径"}, origin);
   }
-  const JsonValue body = parseJson(request.body);
+  // The body outlives the parsed value, so the long strings in it (the images' Base64) are read in
+  // place rather than copied out.
+  const JsonValue body = parseJsonInPlace(request.body);
 
   std::lock_guard lock(service.conversionLock());
   ConvertResult result = runSpineConversion(body, spineExecutable, service.stopToken());

@@ -1,5 +1,6 @@
 #include "convert/convert_request.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -16,13 +17,14 @@ constexpr std::size_t kMaxImageBytes = 32u * 1'048'576u;
 constexpr std::size_t kMaxTotalImageBytes = 128u * 1'048'576u;
 constexpr const char* kDefaultImagesFolder = "images";
 
-// The member's text without copying it: the skeleton and the image data can be tens of megabytes.
-const std::string& stringMember(const JsonValue& object, const std::string& key) {
+// The member's text without copying it: the skeleton and the image data can be tens of megabytes,
+// and the image data stays a view into the request body.
+std::string_view stringMember(const JsonValue& object, const std::string& key) {
   const JsonValue* member = object.isObject() ? object.find(key) : nullptr;
   if (member == nullptr || !member->isString()) {
     throw std::runtime_error("连接器请求缺少字段：" + key);
   }
-  return member->asString();
+  return member->stringView();
 }
 
 void checkEnvelope(const JsonValue& body) {
@@ -32,12 +34,19 @@ void checkEnvelope(const JsonValue& body) {
   }
 }
 
-JsonValue parseSkeleton(const std::string& text) {
+[[noreturn]] void failSkeletonFormat() {
+  throw std::runtime_error("Spine JSON 格式无效");
+}
+
+// Checks the whole skeleton text but builds only its "skeleton" member: the version and the
+// images folder are all that is read, and the rest can be tens of megabytes of numbers.
+JsonValue parseSkeletonHeader(std::string_view text) {
   if (text.size() > kMaxSkeletonBytes) throw std::runtime_error("Spine JSON 不能超过 64MB");
+  static constexpr std::string_view kRead[] = {"skeleton"};
   try {
-    return parseJson(text);
+    return parseJsonMembers(text, kRead);
   } catch (const std::runtime_error&) {
-    throw std::runtime_error("Spine JSON 格式无效");
+    failSkeletonFormat();
   }
 }
 
@@ -51,56 +60,84 @@ const JsonValue& skeletonMember(const JsonValue& document) {
 
 std::string imagesFolderOf(const JsonValue& skeleton) {
   const JsonValue* images = skeleton.find("images");
-  if (images != nullptr && images->isString() && !images->asString().empty()) {
-    return checkRelativePath(images->asString(), "Spine 图片");
+  if (images != nullptr && images->isString() && !images->stringView().empty()) {
+    return checkRelativePath(images->stringView(), "Spine 图片");
   }
   return checkRelativePath(kDefaultImagesFolder, "Spine 图片");
 }
 
-std::string_view bytesOf(const std::vector<std::uint8_t>& data) {
-  return {reinterpret_cast<const char*>(data.data()), data.size()};
+// Spine 3.8 resolves the images against "skeleton"."images", so the staged document is the whole
+// tree re-serialised with that member naming the cleaned folder.
+std::string stagedLegacyText(std::string_view skeletonText, const std::string& folder) {
+  JsonValue document;
+  try {
+    document = parseJson(skeletonText);
+  } catch (const std::runtime_error&) {
+    failSkeletonFormat();  // not reached: the same text has been checked already
+  }
+  document["skeleton"]["images"] = folder;
+  return toJsonText(document, 2) + "\n";
+}
+
+// Room for the whole archive: every image at its largest decoded size (as far as the
+// limits let the request get), its two headers and names, and a project file of about the skeleton's
+// size in front. Only what is written becomes resident, so a generous guess costs nothing.
+std::size_t archiveCapacity(const JsonValue& body, const std::string& folder, std::size_t skeletonSize) {
+  constexpr std::size_t kHeadersPerEntry = 30 + 46;
+  std::size_t data = 0;
+  std::size_t overhead = 22 + kHeadersPerEntry + 2 * 256 + 1'048'576 + skeletonSize;
+  const JsonValue* images = body.find("images");
+  if (images == nullptr || !images->isArray()) return overhead;
+  for (const JsonValue& image : images->asArray()) {
+    const JsonValue* path = image.find("path");
+    const JsonValue* text = image.find("dataBase64");
+    const std::size_t nameBound = folder.size() + 1 + (path != nullptr ? path->stringView().size() : 0);
+    overhead += kHeadersPerEntry + 2 * nameBound;
+    if (text != nullptr) data += text->stringView().size() / 4 * 3;
+  }
+  return overhead + std::min(data, kMaxTotalImageBytes + kMaxImageBytes);
 }
 
 // Decodes, checks, writes and keeps each image in request order.
-std::vector<ArchiveEntry> stageImages(const JsonValue& body, const std::filesystem::path& folderPath,
-                                      const std::string& folder) {
-  std::vector<ArchiveEntry> entries;
+void stageImages(const JsonValue& body, const std::filesystem::path& folderPath, const std::string& folder,
+                 StoreZipBuilder& entries) {
   const JsonValue* images = body.find("images");
-  if (images == nullptr || !images->isArray()) return entries;
-  entries.reserve(images->asArray().size());
+  if (images == nullptr || !images->isArray()) return;
   std::size_t total = 0;
   for (const JsonValue& image : images->asArray()) {
     const std::string imagePath = checkRelativePath(stringMember(image, "path"), "图片");
-    std::vector<std::uint8_t> data = decodeBase64(stringMember(image, "dataBase64"));
-    if (data.size() > kMaxImageBytes) throw std::runtime_error("单张图片不能超过 32MB");
-    total += data.size();
+    const std::string_view text = stringMember(image, "dataBase64");
+    const std::size_t size = base64DecodedSize(text);
+    entries.addEntry(folder + "/" + imagePath, size,
+                     [text](std::uint8_t* out) { decodeBase64Into(text, out); });
+    if (size > kMaxImageBytes) throw std::runtime_error("单张图片不能超过 32MB");
+    total += size;
     if (total > kMaxTotalImageBytes) throw std::runtime_error("图片总大小不能超过 128MB");
     const std::filesystem::path target = folderPath / pathFromUtf8(imagePath);
     ConversionWorkspace::ensureDirectories(target.parent_path());
-    ConversionWorkspace::writeFile(target, bytesOf(data), "无法写入临时文件");
-    entries.push_back(ArchiveEntry{folder + "/" + imagePath, std::move(data)});
+    ConversionWorkspace::writeFile(target, entries.entryData(entries.entryCount() - 1), "无法写入临时文件");
   }
-  return entries;
 }
 
 }  // namespace
 
 std::string requireString(const JsonValue& object, const std::string& key) {
-  return stringMember(object, key);
+  return std::string(stringMember(object, key));
 }
 
 ConvertRequest decodeConvertRequest(const JsonValue& body) {
   checkEnvelope(body);
-  const std::string& skeletonText = stringMember(body, "skeletonJson");
-  std::optional<JsonValue> document = parseSkeleton(skeletonText);
-  const JsonValue& skeleton = skeletonMember(*document);
-  std::string spineVersion = checkSpineVersion(skeleton.find("spine")->asString());
+  const std::string_view skeletonText = stringMember(body, "skeletonJson");
+  std::optional<JsonValue> header = parseSkeletonHeader(skeletonText);
+  const JsonValue& skeleton = skeletonMember(*header);
+  std::string spineVersion = checkSpineVersion(skeleton.find("spine")->stringView());
   const JsonValue* requested = body.find("spineVersion");
   if (requested != nullptr && requested->isString() &&
-      checkSpineVersion(requested->asString()) != spineVersion) {
+      checkSpineVersion(requested->stringView()) != spineVersion) {
     throw std::runtime_error("请求版本与 JSON 版本不一致");
   }
   const std::string folder = imagesFolderOf(skeleton);
+  header.reset();
   std::string projectName = sanitizeProjectName(stringMember(body, "projectName"));
 
   ConversionWorkspace workspace = ConversionWorkspace::create();
@@ -109,19 +146,17 @@ ConvertRequest decodeConvertRequest(const JsonValue& body) {
   std::filesystem::path projectPath = directory / pathFromUtf8(projectName + ".spine");
 
   if (spineVersion == "3.8") {
-    // Spine 3.8 resolves the images against this member, so it must name the cleaned folder.
-    (*document)["skeleton"]["images"] = folder;
-    const std::string staged = toJsonText(*document, 2) + "\n";
-    document.reset();
-    ConversionWorkspace::writeFile(jsonPath, staged, "无法写入 Spine JSON 临时文件");
+    ConversionWorkspace::writeFile(jsonPath, stagedLegacyText(skeletonText, folder),
+                                   "无法写入 Spine JSON 临时文件");
   } else {
-    document.reset();  // the parsed tree is several times the text; drop it before the images
     ConversionWorkspace::writeFile(jsonPath, skeletonText, "无法写入 Spine JSON 临时文件");
   }
 
   const std::filesystem::path folderPath = directory / pathFromUtf8(folder);
   ConversionWorkspace::ensureDirectories(folderPath);
-  std::vector<ArchiveEntry> images = stageImages(body, folderPath, folder);
+  StoreZipBuilder images;
+  images.reserve(archiveCapacity(body, folder, skeletonText.size()));
+  stageImages(body, folderPath, folder, images);
 
   return ConvertRequest{std::move(workspace), std::move(jsonPath), std::move(projectPath),
                         std::move(projectName), std::move(spineVersion), std::move(images)};

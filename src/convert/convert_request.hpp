@@ -17,7 +17,9 @@ struct ConvertRequest {
   std::filesystem::path projectPath;
   std::string projectName;
   std::string spineVersion;  // major.minor
-  std::vector<ArchiveEntry> images;
+  // The images in request order, each decoded once, straight into the archive that Spine's
+  // project file will lead (named images folder + "/" + normalised path).
+  StoreZipBuilder images;
 };
 
 ConvertRequest decodeConvertRequest(const JsonValue& body);

@@ -88,14 +88,13 @@ ConvertResult runSpineConversion(const JsonValue& body, const std::string& spine
     throw std::runtime_error(message.empty() ? std::string("Spine 命令执行失败") : message);
   }
 
-  std::vector<ArchiveEntry> entries;
-  entries.reserve(1 + request.images.size());
-  entries.push_back(ArchiveEntry{request.projectName + ".spine", readProject(request.projectPath)});
-  for (ArchiveEntry& image : request.images) entries.push_back(std::move(image));
-
+  // The images are already in place in the archive; the project goes in front of them.
+  const std::vector<std::uint8_t> project = readProject(request.projectPath);
   ConvertResult result;
   result.editorVersion = findEditorVersion(run.output, versionPattern);
-  result.archive = StoreZipWriter::write(entries);
+  result.archive = request.images.finish(
+      request.projectName + ".spine",
+      std::string_view(reinterpret_cast<const char*>(project.data()), project.size()));
   return result;
 }
 

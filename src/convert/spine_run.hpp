@@ -11,7 +11,7 @@
 namespace connector {
 
 struct ConvertResult {
-  std::vector<std::uint8_t> archive;
+  std::string archive;  // the ZIP bytes, ready to become a reply body as they are
   std::string editorVersion;
 };
 

@@ -1,7 +1,6 @@
 #include "convert/zip_writer.hpp"
 
-#include <array>
-#include <limits>
+#include <cstring>
 #include <stdexcept>
 
 #include "convert/local_time.hpp"
@@ -22,142 +21,201 @@ constexpr std::uint16_t kMethodStore = 0;
 constexpr std::size_t kLocalHeaderSize = 30;
 constexpr std::size_t kCentralHeaderSize = 46;
 constexpr std::size_t kEndRecordSize = 22;
+constexpr std::size_t kLocalTimeAt = 10;  // time, then date, inside a local header
 
 constexpr const char* kTooManyEntries = "ZIP 文件数量过多";
 constexpr const char* kBadName = "ZIP 文件路径无效";
 constexpr const char* kTooLarge = "ZIP 文件超过 Store 格式限制";
 
-constexpr std::array<std::uint32_t, 256> makeCrcTable() {
-  std::array<std::uint32_t, 256> table{};
-  for (std::uint32_t n = 0; n < 256; ++n) {
-    std::uint32_t c = n;
-    for (int bit = 0; bit < 8; ++bit) c = (c & 1u) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    table[n] = c;
+// Little-endian fields written at a position of a buffer that is already sized.
+class FieldWriter {
+ public:
+  explicit FieldWriter(char* at) : at_(at) {}
+  FieldWriter& u16(std::uint16_t value) {
+    *at_++ = static_cast<char>(value & 0xFF);
+    *at_++ = static_cast<char>(value >> 8);
+    return *this;
   }
-  return table;
-}
+  FieldWriter& u32(std::uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) *at_++ = static_cast<char>((value >> shift) & 0xFF);
+    return *this;
+  }
+  FieldWriter& bytes(std::string_view text) {
+    if (!text.empty()) std::memcpy(at_, text.data(), text.size());
+    at_ += text.size();
+    return *this;
+  }
+  char* position() const { return at_; }
 
-constexpr std::array<std::uint32_t, 256> kCrcTable = makeCrcTable();
-
-void put16(std::vector<std::uint8_t>& out, std::uint16_t value) {
-  out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-void putBytes(std::vector<std::uint8_t>& out, const std::string& text) {
-  out.insert(out.end(), text.begin(), text.end());
-}
-
-struct KeptEntry {
-  std::string name;
-  std::uint32_t crc;
-  std::uint32_t size;
-  std::uint32_t offset;
+ private:
+  char* at_;
 };
 
-}  // namespace
-
-std::uint32_t crc32(const std::uint8_t* data, std::size_t size) {
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < size; ++i) crc = kCrcTable[(crc ^ data[i]) & 0xFFu] ^ (crc >> 8);
-  return ~crc;
+// The local header of the Store format; name lengths and sizes have been checked by the caller or
+// the archive is never handed out.
+void writeLocalHeader(FieldWriter& out, const DosTimestamp& stamp, std::uint32_t crc, std::size_t size,
+                      std::string_view name) {
+  out.u32(kLocalHeaderSignature).u16(kVersion).u16(kUtf8NamesFlag).u16(kMethodStore);
+  out.u16(stamp.time).u16(stamp.date).u32(crc);
+  out.u32(static_cast<std::uint32_t>(size)).u32(static_cast<std::uint32_t>(size));
+  out.u16(static_cast<std::uint16_t>(name.size())).u16(0).bytes(name);
 }
 
-std::string normalizeEntryName(std::string_view name) {
-  std::string result(name);
+void writeCentralHeader(FieldWriter& out, const DosTimestamp& stamp, std::uint32_t crc, std::size_t size,
+                        std::size_t offset, std::string_view name) {
+  out.u32(kCentralHeaderSignature).u16(kVersion).u16(kVersion).u16(kUtf8NamesFlag).u16(kMethodStore);
+  out.u16(stamp.time).u16(stamp.date).u32(crc);
+  out.u32(static_cast<std::uint32_t>(size)).u32(static_cast<std::uint32_t>(size));
+  out.u16(static_cast<std::uint16_t>(name.size()));
+  out.u16(0).u16(0).u16(0).u16(0).u32(0);  // extra field, comment, disk, internal and external attributes
+  out.u32(static_cast<std::uint32_t>(offset)).bytes(name);
+}
+
+// The normalised name, or false when the name is not acceptable.
+bool normalizeName(std::string_view name, std::string& result) {
+  std::size_t start = 0;
+  // "./" is tested on the name with backslashes already turned into "/".
+  while (name.size() - start >= 2 && name[start] == '.' && (name[start + 1] == '/' || name[start + 1] == '\\')) {
+    start += 2;
+  }
+  result.assign(name.substr(start));
   for (char& c : result) {
     if (c == '\\') c = '/';
   }
-  std::size_t start = 0;
-  while (result.size() - start >= 2 && result.compare(start, 2, "./") == 0) start += 2;
-  result.erase(0, start);
-  if (result.empty() || result.front() == '/' || result == ".." || result.starts_with("../") ||
-      result.find("/../") != std::string::npos) {
-    throw std::runtime_error(kBadName);
-  }
+  return !(result.empty() || result.front() == '/' || result == ".." || result.starts_with("../") ||
+           result.find("/../") != std::string::npos);
+}
+
+}  // namespace
+
+std::string normalizeEntryName(std::string_view name) {
+  std::string result;
+  if (!normalizeName(name, result)) throw std::runtime_error(kBadName);
   return result;
 }
 
-std::vector<std::uint8_t> StoreZipWriter::write(const std::vector<ArchiveEntry>& entries) {
-  if (entries.size() > kMaxEntries) throw std::runtime_error(kTooManyEntries);
+void StoreZipBuilder::reserve(std::size_t bytes) {
+  bytes_.reserve(bytes);
+}
+
+void StoreZipBuilder::addEntry(std::string_view name, std::size_t size,
+                               const std::function<void(std::uint8_t*)>& fill) {
+  Entry entry;
+  entry.name = std::string(name);
+  entry.nameAccepted = normalizeName(name, entry.stored);
+  if (!entry.nameAccepted) entry.stored = entry.name;  // only holds the place: finish refuses it
+  entry.size = size;
+  entry.headerAt = bytes_.size();
+  const std::size_t dataAt = entry.headerAt + kLocalHeaderSize + entry.stored.size();
+  bytes_.resize(dataAt + size);
+  auto* data = reinterpret_cast<std::uint8_t*>(bytes_.data() + dataAt);
+  try {
+    fill(data);
+  } catch (...) {
+    bytes_.resize(entry.headerAt);
+    throw;
+  }
+  // Right after the fill, while the bytes are still in the processor's caches.
+  entry.crc = crc32(data, size);
+  FieldWriter header(bytes_.data() + entry.headerAt);
+  writeLocalHeader(header, DosTimestamp{}, entry.crc, size, entry.stored);  // stamped in finish
+  entries_.push_back(std::move(entry));
+}
+
+std::string_view StoreZipBuilder::entryData(std::size_t index) const {
+  const Entry& entry = entries_.at(index);
+  return std::string_view(bytes_).substr(entry.headerAt + kLocalHeaderSize + entry.stored.size(), entry.size);
+}
+
+std::string StoreZipBuilder::finish(std::string_view firstName, std::string_view firstData) {
+  const std::string name(firstName);
+  return build(&name, firstData);
+}
+
+std::string StoreZipBuilder::finish() {
+  return build(nullptr, {});
+}
+
+std::string StoreZipBuilder::build(const std::string* leadingName, std::string_view leadingData) {
+  const std::size_t count = entries_.size() + (leadingName != nullptr ? 1 : 0);
+  if (count > kMaxEntries) throw std::runtime_error(kTooManyEntries);
   const DosTimestamp stamp = dosTimestamp(currentLocalTime());
 
-  // One allocation for the whole archive: names shrink at most when normalised.
-  std::size_t total = kEndRecordSize;
-  for (const ArchiveEntry& entry : entries) {
-    total += kLocalHeaderSize + kCentralHeaderSize + 2 * entry.name.size() + entry.data.size();
-  }
-  std::vector<std::uint8_t> archive;
-  archive.reserve(total);
-
-  std::vector<KeptEntry> kept;
-  kept.reserve(entries.size());
-  for (const ArchiveEntry& entry : entries) {
-    std::string name = normalizeEntryName(entry.name);
-    if (name.size() > kMaxNameLength || entry.data.size() > kMaxStoreValue ||
-        archive.size() > kMaxStoreValue) {
+  // Every check, in entry order, before any byte moves.
+  std::string leading;
+  std::size_t leadingSize = 0;
+  if (leadingName != nullptr) {
+    leading = normalizeEntryName(*leadingName);
+    if (leading.size() > kMaxNameLength || leadingData.size() > kMaxStoreValue) {
       throw std::runtime_error(kTooLarge);
     }
-    const std::uint32_t crc = crc32(entry.data.data(), entry.data.size());
-    const auto size = static_cast<std::uint32_t>(entry.data.size());
-    const auto offset = static_cast<std::uint32_t>(archive.size());
-
-    put32(archive, kLocalHeaderSignature);
-    put16(archive, kVersion);
-    put16(archive, kUtf8NamesFlag);
-    put16(archive, kMethodStore);
-    put16(archive, stamp.time);
-    put16(archive, stamp.date);
-    put32(archive, crc);
-    put32(archive, size);
-    put32(archive, size);
-    put16(archive, static_cast<std::uint16_t>(name.size()));
-    put16(archive, 0);
-    putBytes(archive, name);
-    archive.insert(archive.end(), entry.data.begin(), entry.data.end());
-    kept.push_back(KeptEntry{std::move(name), crc, size, offset});
+    leadingSize = kLocalHeaderSize + leading.size() + leadingData.size();
   }
-
-  const std::size_t directoryOffset = archive.size();
-  for (const KeptEntry& entry : kept) {
-    put32(archive, kCentralHeaderSignature);
-    put16(archive, kVersion);
-    put16(archive, kVersion);
-    put16(archive, kUtf8NamesFlag);
-    put16(archive, kMethodStore);
-    put16(archive, stamp.time);
-    put16(archive, stamp.date);
-    put32(archive, entry.crc);
-    put32(archive, entry.size);
-    put32(archive, entry.size);
-    put16(archive, static_cast<std::uint16_t>(entry.name.size()));
-    put16(archive, 0);  // extra field length
-    put16(archive, 0);  // comment length
-    put16(archive, 0);  // disk number start
-    put16(archive, 0);  // internal attributes
-    put32(archive, 0);  // external attributes
-    put32(archive, entry.offset);
-    putBytes(archive, entry.name);
+  std::size_t offset = leadingSize;
+  std::size_t directorySize = leadingName != nullptr ? kCentralHeaderSize + leading.size() : 0;
+  for (const Entry& entry : entries_) {
+    if (!entry.nameAccepted) throw std::runtime_error(kBadName);
+    if (entry.stored.size() > kMaxNameLength || entry.size > kMaxStoreValue || offset > kMaxStoreValue) {
+      throw std::runtime_error(kTooLarge);
+    }
+    offset += kLocalHeaderSize + entry.stored.size() + entry.size;
+    directorySize += kCentralHeaderSize + entry.stored.size();
   }
-  const std::size_t directorySize = archive.size() - directoryOffset;
+  const std::size_t directoryOffset = offset;
   // The end record holds both as 32-bit values; past that the archive would point at the wrong place.
   if (directoryOffset > kMaxStoreValue || directorySize > kMaxStoreValue) {
     throw std::runtime_error(kTooLarge);
   }
 
-  put32(archive, kEndRecordSignature);
-  put16(archive, 0);
-  put16(archive, 0);
-  put16(archive, static_cast<std::uint16_t>(kept.size()));
-  put16(archive, static_cast<std::uint16_t>(kept.size()));
-  put32(archive, static_cast<std::uint32_t>(directorySize));
-  put32(archive, static_cast<std::uint32_t>(directoryOffset));
-  put16(archive, 0);
+  const std::size_t added = bytes_.size();
+  bytes_.resize(directoryOffset + directorySize + kEndRecordSize);
+  char* base = bytes_.data();
+  if (leadingSize > 0 && added > 0) std::memmove(base + leadingSize, base, added);
+  std::uint32_t leadingCrc = 0;
+  if (leadingName != nullptr) {
+    leadingCrc = crc32(reinterpret_cast<const std::uint8_t*>(leadingData.data()), leadingData.size());
+    FieldWriter out(base);
+    writeLocalHeader(out, stamp, leadingCrc, leadingData.size(), leading);
+    out.bytes(leadingData);
+  }
+  for (const Entry& entry : entries_) {
+    FieldWriter(base + leadingSize + entry.headerAt + kLocalTimeAt).u16(stamp.time).u16(stamp.date);
+  }
+
+  FieldWriter out(base + directoryOffset);
+  if (leadingName != nullptr) writeCentralHeader(out, stamp, leadingCrc, leadingData.size(), 0, leading);
+  for (const Entry& entry : entries_) {
+    writeCentralHeader(out, stamp, entry.crc, entry.size, leadingSize + entry.headerAt, entry.stored);
+  }
+  out.u32(kEndRecordSignature).u16(0).u16(0);
+  out.u16(static_cast<std::uint16_t>(count)).u16(static_cast<std::uint16_t>(count));
+  out.u32(static_cast<std::uint32_t>(directorySize)).u32(static_cast<std::uint32_t>(directoryOffset)).u16(0);
+
+  std::string archive = std::move(bytes_);
+  bytes_.clear();
+  entries_.clear();
   return archive;
+}
+
+std::string StoreZipWriter::write(const std::vector<ArchiveEntry>& entries) {
+  if (entries.size() > kMaxEntries) throw std::runtime_error(kTooManyEntries);
+  StoreZipBuilder builder;
+  std::size_t total = kEndRecordSize;
+  for (const ArchiveEntry& entry : entries) {
+    total += kLocalHeaderSize + kCentralHeaderSize + 2 * entry.name.size() + entry.data.size();
+  }
+  builder.reserve(total);
+  const auto view = [](const std::vector<std::uint8_t>& data) {
+    return std::string_view(reinterpret_cast<const char*>(data.data()), data.size());
+  };
+  for (std::size_t i = 1; i < entries.size(); ++i) {
+    const std::vector<std::uint8_t>& data = entries[i].data;
+    builder.addEntry(entries[i].name, data.size(), [&](std::uint8_t* out) {
+      if (!data.empty()) std::memcpy(out, data.data(), data.size());
+    });
+  }
+  if (entries.empty()) return builder.finish();
+  return builder.finish(entries.front().name, view(entries.front().data));
 }
 
 }  // namespace connector

@@ -9,6 +9,10 @@ namespace connector {
 
 // Standard-alphabet Base64; throws std::runtime_error("图片数据格式无效").
 std::vector<std::uint8_t> decodeBase64(std::string_view text);
+// The two halves of decodeBase64 for callers that own the output memory: the decoded size
+// (fails only on a length that is not whole groups), then the decoding into that many bytes.
+std::size_t base64DecodedSize(std::string_view text);
+void decodeBase64Into(std::string_view text, std::uint8_t* out);
 // Test and tool helper: standard Base64 with padding.
 std::string encodeBase64(std::string_view bytes);
 // "+" -> space, %XX -> byte; throws std::runtime_error("URL 编码无效") on a bad escape.

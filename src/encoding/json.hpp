@@ -1,5 +1,6 @@
 #pragma once
 // The JSON value model and its writer. Objects are kept sorted by key bytes; numbers are doubles.
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <map>
@@ -27,6 +28,27 @@ class JsonObject : public std::map<std::string, JsonValue, std::less<>> {
   JsonValue& operator[](const std::string& key);
 };
 
+// A string value that refers into the text it was parsed from (parseJsonInPlace), so that long
+// strings such as Base64 image data are not copied. It is read through JsonValue::stringView();
+// the first asString() makes an owned copy, once, kept with the value.
+class JsonBorrowedString {
+ public:
+  explicit JsonBorrowedString(std::string_view text) noexcept : text_(text) {}
+  JsonBorrowedString(const JsonBorrowedString& other) noexcept : text_(other.text_) {}
+  JsonBorrowedString(JsonBorrowedString&& other) noexcept
+      : text_(other.text_), copy_(other.copy_.exchange(nullptr)) {}
+  JsonBorrowedString& operator=(const JsonBorrowedString& other) noexcept;
+  JsonBorrowedString& operator=(JsonBorrowedString&& other) noexcept;
+  ~JsonBorrowedString() { delete copy_.load(); }
+
+  std::string_view text() const noexcept { return text_; }
+  const std::string& owned() const;
+
+ private:
+  std::string_view text_;
+  mutable std::atomic<std::string*> copy_{nullptr};
+};
+
 class JsonValue {
  public:
   enum Type : int { Null = 0, Bool = 1, Number = 2, String = 3, Array = 4, Object = 5 };
@@ -40,8 +62,13 @@ class JsonValue {
   JsonValue(std::string text) : value_(std::move(text)) {}
   JsonValue(JsonArray array) : value_(std::move(array)) {}
   JsonValue(JsonObject object) : value_(std::move(object)) {}
+  JsonValue(JsonBorrowedString text) : value_(std::move(text)) {}
 
-  int type() const noexcept { return static_cast<int>(value_.index()); }
+  // A borrowed string is a string like any other.
+  int type() const noexcept {
+    const std::size_t index = value_.index();
+    return index == kBorrowedIndex ? String : static_cast<int>(index);
+  }
   bool isNull() const noexcept { return type() == Null; }
   bool isBool() const noexcept { return type() == Bool; }
   bool isNumber() const noexcept { return type() == Number; }
@@ -53,6 +80,8 @@ class JsonValue {
   bool asBool() const noexcept;
   double asNumber() const noexcept;
   const std::string& asString() const noexcept;
+  // The text of a string, owned or borrowed, without a copy; empty for other types.
+  std::string_view stringView() const noexcept;
   const JsonArray& asArray() const noexcept;
   const JsonObject& asObject() const noexcept;
   const JsonValue* find(std::string_view key) const noexcept;
@@ -65,7 +94,8 @@ class JsonValue {
   JsonArray* arrayIf() noexcept { return std::get_if<JsonArray>(&value_); }
 
  private:
-  std::variant<std::monostate, bool, double, std::string, JsonArray, JsonObject> value_;
+  static constexpr std::size_t kBorrowedIndex = 6;
+  std::variant<std::monostate, bool, double, std::string, JsonArray, JsonObject, JsonBorrowedString> value_;
 };
 
 // Appends the text of value; indent <= 0 is compact, indent > 0 puts members on their own lines.

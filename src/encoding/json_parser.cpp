@@ -1,7 +1,9 @@
 #include "encoding/json_parser.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <system_error>
 #include <type_traits>
@@ -80,14 +82,28 @@ bool tokenOverflows(std::string_view token) {
 // comfortably in a thread's default stack.
 class Parser {
  public:
-  explicit Parser(std::string_view text) : text_(text) {}
+  // borrow: strings without escapes refer into text instead of being copied.
+  Parser(std::string_view text, bool borrow) : text_(text), borrow_(borrow) {}
 
   JsonValue parseDocument() {
     JsonValue root;
     skipWhitespace();
     parseValue(root);
+    finishDocument();
+    return root;
+  }
+
+  // The whole text is checked; of a top-level object only the members named in picked are built.
+  JsonValue parsePicked(std::span<const std::string_view> picked) {
+    JsonValue root;
     skipWhitespace();
-    if (pos_ != text_.size()) fail(kTrailingContent);
+    if (atEnd()) fail(kIncomplete);
+    if (text_[pos_] == '{') {
+      parseObject(root, &picked);
+    } else {
+      skipValue();
+    }
+    finishDocument();
     return root;
   }
 
@@ -101,6 +117,36 @@ class Parser {
   }
 
   bool atEnd() const { return pos_ >= text_.size(); }
+
+  void finishDocument() {
+    skipWhitespace();
+    if (pos_ != text_.size()) fail(kTrailingContent);
+  }
+
+  // Offset of the first byte from `from` on that ends a plain run inside a string: a quote, a
+  // backslash or a control byte (or the text's end). Eight bytes are tested at a time.
+  std::size_t plainRunEnd(std::size_t from) const {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+    const std::size_t size = text_.size();
+    while (size - from >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, text_.data() + from, 8);
+      const std::uint64_t quote = word ^ (kOnes * '"');
+      const std::uint64_t backslash = word ^ (kOnes * '\\');
+      // A byte is zero, or below 0x20, exactly when its lane borrows in these subtractions.
+      const std::uint64_t special = ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) |
+                                    ((word - kOnes * 0x20) & ~word);
+      if ((special & kHighs) != 0) break;
+      from += 8;
+    }
+    while (from < size) {
+      const auto byte = static_cast<unsigned char>(text_[from]);
+      if (byte == '"' || byte == '\\' || byte < 0x20) break;
+      ++from;
+    }
+    return from;
+  }
 
   void skipWhitespace() {
     while (pos_ < text_.size()) {
@@ -119,7 +165,7 @@ class Parser {
     if (c == '[') {
       parseArray(out);
     } else if (c == '{') {
-      parseObject(out);
+      parseObject(out, nullptr);
     } else {
       parseScalar(out);
     }
@@ -128,8 +174,9 @@ class Parser {
   [[gnu::noinline]] void parseScalar(JsonValue& out) {
     switch (text_[pos_]) {
       case '"':
+        if (borrow_ && borrowString(out)) break;
         out = std::string();
-        parseString(*out.stringIf());
+        parseString(out.stringIf());
         break;
       case 'n':
         parseLiteral("null");
@@ -143,7 +190,7 @@ class Parser {
         parseLiteral("false");
         out = false;
         break;
-      default: out = parseNumber(); break;
+      default: out = parseNumber(true); break;
     }
   }
 
@@ -191,7 +238,8 @@ class Parser {
     --depth_;
   }
 
-  void parseObject(JsonValue& out) {
+  // picked: when given, only these members are built; the others are checked and dropped.
+  void parseObject(JsonValue& out, const std::span<const std::string_view>* picked) {
     skipWhitespace();
     enterContainer();
     ++pos_;
@@ -207,14 +255,18 @@ class Parser {
       skipWhitespace();
       if (atEnd() || text_[pos_] != '"') fail(kObjectKey);
       key.clear();
-      parseString(key);
+      parseString(&key);
       skipWhitespace();
       if (atEnd() || text_[pos_] != ':') fail(kObjectColon);
       ++pos_;
-      // The last occurrence of a repeated key wins.
-      const auto [member, inserted] = object.try_emplace(std::move(key));
-      if (!inserted) member->second = JsonValue();
-      parseValue(member->second);
+      if (picked != nullptr && std::find(picked->begin(), picked->end(), key) == picked->end()) {
+        skipValue();
+      } else {
+        // The last occurrence of a repeated key wins.
+        const auto [member, inserted] = object.try_emplace(std::move(key));
+        if (!inserted) member->second = JsonValue();
+        parseValue(member->second);
+      }
       skipWhitespace();
       if (!atEnd() && text_[pos_] == '}') {
         ++pos_;
@@ -226,20 +278,28 @@ class Parser {
     --depth_;
   }
 
-  void parseString(std::string& out) {
+  // A string that ends before any escape or control byte is taken as a view into the text.
+  bool borrowString(JsonValue& out) {
+    const std::size_t start = pos_ + 1;  // past the quote, which the caller has seen
+    const std::size_t end = plainRunEnd(start);
+    if (end >= text_.size() || text_[end] != '"') return false;  // parseString reports or unescapes
+    out = JsonBorrowedString(text_.substr(start, end - start));
+    pos_ = end + 1;
+    return true;
+  }
+
+  // out == nullptr checks the string without keeping it.
+  void parseString(std::string* out) {
     skipWhitespace();
     if (atEnd() || text_[pos_] != '"') fail(kStringQuote);
     ++pos_;
-    const std::size_t size = text_.size();
+    const auto put = [out](char c) {
+      if (out != nullptr) *out += c;
+    };
     for (;;) {
-      // Plain bytes, UTF-8 or not, are copied a run at a time.
-      std::size_t run = pos_;
-      while (run < size) {
-        const auto byte = static_cast<unsigned char>(text_[run]);
-        if (byte == '"' || byte == '\\' || byte < 0x20) break;
-        ++run;
-      }
-      out.append(text_.data() + pos_, run - pos_);
+      // Plain bytes, UTF-8 or not, are taken a run at a time.
+      const std::size_t run = plainRunEnd(pos_);
+      if (out != nullptr) out->append(text_.data() + pos_, run - pos_);
       pos_ = run;
       if (atEnd()) fail(kStringUnterminated);
       const auto byte = static_cast<unsigned char>(text_[pos_++]);
@@ -247,18 +307,89 @@ class Parser {
       if (byte < 0x20) fail(kControlCharacter);
       if (atEnd()) fail(kEscapeIncomplete);
       switch (text_[pos_++]) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'u': appendUtf8(out, parseCodePoint()); break;
+        case '"': put('"'); break;
+        case '\\': put('\\'); break;
+        case '/': put('/'); break;
+        case 'b': put('\b'); break;
+        case 'f': put('\f'); break;
+        case 'n': put('\n'); break;
+        case 'r': put('\r'); break;
+        case 't': put('\t'); break;
+        case 'u': {
+          const std::uint32_t codePoint = parseCodePoint();
+          if (out != nullptr) appendUtf8(*out, codePoint);
+          break;
+        }
         default: fail(kEscapeInvalid);
       }
     }
+  }
+
+  // The same grammar and faults as parseValue, building nothing.
+  void skipValue() {
+    skipWhitespace();
+    if (atEnd()) fail(kIncomplete);
+    switch (text_[pos_]) {
+      case '[': skipArray(); break;
+      case '{': skipObject(); break;
+      case '"': parseString(nullptr); break;
+      case 'n': parseLiteral("null"); break;
+      case 't': parseLiteral("true"); break;
+      case 'f': parseLiteral("false"); break;
+      default: parseNumber(false); break;
+    }
+  }
+
+  void skipArray() {
+    enterContainer();
+    ++pos_;
+    skipWhitespace();
+    if (!atEnd() && text_[pos_] == ']') {
+      ++pos_;
+      --depth_;
+      return;
+    }
+    for (;;) {
+      skipValue();
+      skipWhitespace();
+      if (atEnd()) fail(kArrayComma);
+      const char c = text_[pos_];
+      if (c == ']') {
+        ++pos_;
+        break;
+      }
+      if (c != ',') fail(kArrayComma);
+      ++pos_;
+    }
+    --depth_;
+  }
+
+  void skipObject() {
+    enterContainer();
+    ++pos_;
+    skipWhitespace();
+    if (!atEnd() && text_[pos_] == '}') {
+      ++pos_;
+      --depth_;
+      return;
+    }
+    for (;;) {
+      skipWhitespace();
+      if (atEnd() || text_[pos_] != '"') fail(kObjectKey);
+      parseString(nullptr);
+      skipWhitespace();
+      if (atEnd() || text_[pos_] != ':') fail(kObjectColon);
+      ++pos_;
+      skipValue();
+      skipWhitespace();
+      if (!atEnd() && text_[pos_] == '}') {
+        ++pos_;
+        break;
+      }
+      if (atEnd() || text_[pos_] != ',') fail(kObjectComma);
+      ++pos_;
+    }
+    --depth_;
   }
 
   // After "\u": four hex digits, and for a high surrogate the escaped low half that must follow.
@@ -287,8 +418,11 @@ class Parser {
     while (!atEnd() && isDigit(text_[pos_])) ++pos_;
   }
 
-  double parseNumber() {
+  // needValue == false only checks the token: one without an exponent and of at most 300 bytes
+  // always converts to a finite double, so the conversion is needed only for the others.
+  double parseNumber(bool needValue) {
     const std::size_t start = pos_;
+    bool exponent = false;
     if (text_[pos_] == '-') ++pos_;
     if (atEnd()) fail(kBadNumber);
     if (text_[pos_] == '0') {
@@ -304,11 +438,13 @@ class Parser {
       skipDigits();
     }
     if (!atEnd() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
+      exponent = true;
       ++pos_;
       if (!atEnd() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
       if (atEnd() || !isDigit(text_[pos_])) fail(kBadExponent);
       skipDigits();
     }
+    if (!needValue && !exponent && pos_ - start <= 300) return 0.0;
     return convertNumber(text_.substr(start, pos_ - start));
   }
 
@@ -328,6 +464,7 @@ class Parser {
   }
 
   std::string_view text_;
+  bool borrow_ = false;
   std::size_t pos_ = 0;
   std::size_t depth_ = 0;
 };
@@ -335,7 +472,15 @@ class Parser {
 }  // namespace
 
 JsonValue parseJson(std::string_view text) {
-  return Parser(text).parseDocument();
+  return Parser(text, false).parseDocument();
+}
+
+JsonValue parseJsonInPlace(std::string_view text) {
+  return Parser(text, true).parseDocument();
+}
+
+JsonValue parseJsonMembers(std::string_view text, std::span<const std::string_view> members) {
+  return Parser(text, false).parsePicked(members);
 }
 
 }  // namespace connector

@@ -1,5 +1,6 @@
 #pragma once
 // Strict RFC 8259 parser with positioned Chinese fault messages.
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -17,5 +18,12 @@ class JsonParseError : public std::runtime_error {
 inline constexpr std::size_t kMaxJsonDepth = 1000;
 
 JsonValue parseJson(std::string_view text);
+// As parseJson, but a string without escapes is kept as a view into text (JsonBorrowedString):
+// text must outlive the value and everything taken from it.
+JsonValue parseJsonInPlace(std::string_view text);
+// Checks all of text exactly as parseJson does (same faults, same messages), but builds only the
+// named members of a top-level object; everything else is checked and dropped. A top level that
+// is not an object gives null.
+JsonValue parseJsonMembers(std::string_view text, std::span<const std::string_view> members);
 
 }  // namespace connector

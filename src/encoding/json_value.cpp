@@ -23,10 +23,44 @@ double JsonValue::asNumber() const noexcept {
   return number != nullptr ? *number : 0.0;
 }
 
+JsonBorrowedString& JsonBorrowedString::operator=(const JsonBorrowedString& other) noexcept {
+  if (this != &other) {
+    text_ = other.text_;
+    delete copy_.exchange(nullptr);
+  }
+  return *this;
+}
+
+JsonBorrowedString& JsonBorrowedString::operator=(JsonBorrowedString&& other) noexcept {
+  if (this != &other) {
+    text_ = other.text_;
+    delete copy_.exchange(other.copy_.exchange(nullptr));
+  }
+  return *this;
+}
+
+const std::string& JsonBorrowedString::owned() const {
+  if (std::string* copy = copy_.load(std::memory_order_acquire)) return *copy;
+  auto* made = new std::string(text_);
+  std::string* expected = nullptr;
+  // Two first readers may race: one copy is kept, the other dropped.
+  if (copy_.compare_exchange_strong(expected, made, std::memory_order_acq_rel)) return *made;
+  delete made;
+  return *expected;
+}
+
 const std::string& JsonValue::asString() const noexcept {
   static const std::string empty;
-  const std::string* text = std::get_if<std::string>(&value_);
-  return text != nullptr ? *text : empty;
+  if (const std::string* text = std::get_if<std::string>(&value_)) return *text;
+  // Copying a borrowed text can only fail on exhausted memory, which ends the program here.
+  if (const JsonBorrowedString* borrowed = std::get_if<JsonBorrowedString>(&value_)) return borrowed->owned();
+  return empty;
+}
+
+std::string_view JsonValue::stringView() const noexcept {
+  if (const std::string* text = std::get_if<std::string>(&value_)) return *text;
+  if (const JsonBorrowedString* borrowed = std::get_if<JsonBorrowedString>(&value_)) return borrowed->text();
+  return {};
 }
 
 const JsonArray& JsonValue::asArray() const noexcept {

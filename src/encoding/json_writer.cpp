@@ -52,7 +52,7 @@ class Writer {
       case JsonValue::Null: text_ += "null"; break;
       case JsonValue::Bool: text_ += value.asBool() ? "true" : "false"; break;
       case JsonValue::Number: appendNumber(text_, value.asNumber()); break;
-      case JsonValue::String: writeJsonString(text_, value.asString()); break;
+      case JsonValue::String: writeJsonString(text_, value.stringView()); break;
       case JsonValue::Array: writeArray(value.asArray(), depth); break;
       default: writeObject(value.asObject(), depth); break;
     }

@@ -57,8 +57,8 @@ TEST(DecodeConvertRequestLimits, AllImagesTogether) {
   body["images"] = std::move(images);
   {
     const ConvertRequest request = decodeConvertRequest(body);
-    ASSERT_EQ(request.images.size(), 4u);
-    for (const ArchiveEntry& entry : request.images) EXPECT_EQ(entry.data.size(), 32 * kMiB);
+    ASSERT_EQ(request.images.entryCount(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(request.images.entryData(i).size(), 32 * kMiB);
     EXPECT_EQ(std::filesystem::file_size(request.workspace.directory() / "images" / "i3.png"), 32 * kMiB);
   }
   body["images"].arrayIf()->push_back(imageElement("one-more.png", "QQ=="));

@@ -18,13 +18,18 @@ using test::errorOf;
 using test::requestBody;
 using test::skeletonText;
 
+// The failure of decoding body. The endpoint hands over a body parsed in place, whose plain
+// strings are views into the request text: that body must fail exactly alike.
 std::string decodeError(const JsonValue& body) {
-  return errorOf([&] { decodeConvertRequest(body); });
+  const std::string error = errorOf([&] { decodeConvertRequest(body); });
+  const std::string text = toJsonText(body, -1);
+  EXPECT_EQ(errorOf([&] { decodeConvertRequest(parseJsonInPlace(text)); }), error) << "parsed in place";
+  return error;
 }
 
 std::vector<std::string> entryNames(const ConvertRequest& request) {
   std::vector<std::string> names;
-  for (const ArchiveEntry& entry : request.images) names.push_back(entry.name);
+  for (std::size_t i = 0; i < request.images.entryCount(); ++i) names.push_back(request.images.entryName(i));
   return names;
 }
 
@@ -59,7 +64,7 @@ TEST(DecodeConvertRequest, Envelope) {
                                    R"("projectName":"p","extra":[1,2]})");
   const ConvertRequest request = decodeConvertRequest(oneDotZero);
   EXPECT_EQ(request.spineVersion, "4.2");
-  EXPECT_TRUE(request.images.empty());
+  EXPECT_TRUE((request.images.entryCount() == 0));
   EXPECT_TRUE(temp.leftovers().size() == 1);  // only the returned workspace
 }
 
@@ -116,6 +121,50 @@ TEST(DecodeConvertRequest, Versions) {
   EXPECT_TRUE(temp.leftovers().empty());
 }
 
+TEST(DecodeConvertRequest, SkeletonIsCheckedWholeButOnlyItsSkeletonMemberRead) {
+  test::PrivateTemp temp;
+  // The members read follow the full tree's rule: the last of a repeated key wins.
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"skeleton":{"spine":"4.2"},"skeleton":{"images":"x"}})", "JSON 中缺少 Spine 版本"},
+      {R"({"skeleton":{"spine":"4.2","spine":3}})", "JSON 中缺少 Spine 版本"},
+      {R"({"skeleton":{"spine":"9"},"skeleton":{"spine":"4.1","images":"../up"}})", "Spine 图片路径不能超出工程目录"},
+      // Faults anywhere else in the document still make it invalid.
+      {R"({"skeleton":{"spine":"4.2"},"bones":[{"x":1e400}]})", "Spine JSON 格式无效"},
+      {R"({"skeleton":{"spine":"4.2"},"bones":[{"x":1,}]})", "Spine JSON 格式无效"},
+      {R"({"skeleton":{"spine":"4.2"},"s":"\q"})", "Spine JSON 格式无效"},
+      {R"({"skeleton":{"spine":"4.2"}} [])", "Spine JSON 格式无效"},
+  };
+  for (const auto& [skeleton, expected] : cases) {
+    EXPECT_EQ(decodeError(requestBody(skeleton)), expected) << skeleton;
+  }
+  const ConvertRequest request = decodeConvertRequest(
+      requestBody(R"({"skeleton":{"spine":"0"},"skeleton":{"spine":"4.3.1","images":"a"},"n":[1.5,-2e-3]})", "H",
+                  {{"p.png", "P"}}));
+  EXPECT_EQ(request.spineVersion, "4.3");
+  EXPECT_EQ(entryNames(request), std::vector<std::string>{"a/p.png"});
+  EXPECT_EQ(decodeError(requestBody(R"({"skeleton":{"spine":"4.2"},"d":[)" + std::string(1001, '[') +
+                                    std::string(1001, ']') + "]}")),
+            "Spine JSON 格式无效");
+}
+
+TEST(DecodeConvertRequest, BodyParsedInPlaceStagesTheSameBytes) {
+  test::PrivateTemp temp;
+  for (const std::string& skeleton :
+       {std::string(R"({"skeleton":{"spine":"3.8.1","images":"i"},"z":["\u00e9",1]})"),
+        std::string("{\"skeleton\":{\"spine\":\"4.2\"},\r\n\"z\":\"\\\"q\\\"\"}")}) {
+    const JsonValue owned = requestBody(skeleton, "H", {{"a.png", std::string("\0\xFF\x89PNG", 6)}, {"b/c.png", ""}});
+    const std::string text = toJsonText(owned, -1);
+    const ConvertRequest expected = decodeConvertRequest(owned);
+    const ConvertRequest inPlace = decodeConvertRequest(parseJsonInPlace(text));
+    EXPECT_EQ(test::readWholeFile(inPlace.jsonPath), test::readWholeFile(expected.jsonPath));
+    EXPECT_EQ(entryNames(inPlace), entryNames(expected));
+    for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(inPlace.images.entryData(i), expected.images.entryData(i));
+    EXPECT_EQ(inPlace.images.entryData(0), std::string("\0\xFF\x89PNG", 6));
+    EXPECT_EQ(fileText(inPlace, skeleton.find("3.8") != std::string::npos ? "i/a.png" : "images/a.png"),
+              std::string("\0\xFF\x89PNG", 6));
+  }
+}
+
 TEST(CheckRelativePath, Table) {
   const std::pair<const char*, const char*> accepted[] = {
       {"images", "images"},       {"./images/", "images"},   {"a/../b", "b"},
@@ -160,7 +209,7 @@ TEST(DecodeConvertRequest, ImagesFolderAndPaths) {
     EXPECT_EQ(entryNames(request), (std::vector<std::string>{"images/sub/a.png", "images/b.png"}));
     EXPECT_EQ(fileText(request, "images/sub/a.png"), "A");
     EXPECT_EQ(fileText(request, "images/b.png"), "B");
-    EXPECT_EQ(request.images[0].data, (std::vector<std::uint8_t>{'A'}));
+    EXPECT_EQ(request.images.entryData(0), "A");
   }
   EXPECT_EQ(entryNames(decodeConvertRequest(requestBody(skeletonText("4.2", "a/../b"), "H", {{"x", "1"}}))),
             std::vector<std::string>{"b/x"});
@@ -171,7 +220,7 @@ TEST(DecodeConvertRequest, ImagesFolderAndPaths) {
         decodeConvertRequest(requestBody(skeletonText("4.2", "."), "H", {{"x.png", "1"}}));
     EXPECT_EQ(entryNames(request), std::vector<std::string>{"./x.png"});
     EXPECT_EQ(fileText(request, "x.png"), "1");
-    EXPECT_EQ(normalizeEntryName(request.images[0].name), "x.png");
+    EXPECT_EQ(normalizeEntryName(request.images.entryName(0)), "x.png");
   }
   const std::pair<std::string, const char*> badFolders[] = {
       {"../images", "Spine 图片路径不能超出工程目录"},
@@ -212,8 +261,8 @@ TEST(DecodeConvertRequest, DuplicateImagePathsKeepBothEntries) {
   const ConvertRequest request =
       decodeConvertRequest(requestBody(skeletonText("4.2"), "H", {{"a.png", "first"}, {"./a.png", "second"}}));
   ASSERT_EQ(entryNames(request), (std::vector<std::string>{"images/a.png", "images/a.png"}));
-  EXPECT_EQ(std::string(request.images[0].data.begin(), request.images[0].data.end()), "first");
-  EXPECT_EQ(std::string(request.images[1].data.begin(), request.images[1].data.end()), "second");
+  EXPECT_EQ(request.images.entryData(0), "first");
+  EXPECT_EQ(request.images.entryData(1), "second");
   EXPECT_EQ(fileText(request, "images/a.png"), "second");
 }
 
@@ -276,10 +325,10 @@ TEST(DecodeConvertRequest, ImagesThatAreNotAnArrayMeanNone) {
   JsonValue body = requestBody(skeletonText("4.2", "art/sprites"));
   body["images"] = JsonObject{{"path", "a.png"}, {"dataBase64", "QQ=="}};
   const ConvertRequest request = decodeConvertRequest(body);
-  EXPECT_TRUE(request.images.empty());
+  EXPECT_TRUE((request.images.entryCount() == 0));
   EXPECT_TRUE(fs::is_directory(request.workspace.directory() / "art" / "sprites"));
   body.makeObject().erase("images");
-  EXPECT_TRUE(decodeConvertRequest(body).images.empty());
+  EXPECT_TRUE((decodeConvertRequest(body).images.entryCount() == 0));
 }
 
 }  // namespace

@@ -60,24 +60,24 @@ std::string errorOf(const std::function<void()>& action) {
 
 namespace {
 
-std::uint32_t read16(const std::vector<std::uint8_t>& data, std::size_t at) {
+std::uint32_t read16(std::string_view data, std::size_t at) {
   if (at + 2 > data.size()) throw std::runtime_error("ZIP field past the end");
-  return static_cast<std::uint32_t>(data[at] | (data[at + 1] << 8));
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(data[at]) |
+                                    (static_cast<unsigned char>(data[at + 1]) << 8));
 }
 
-std::uint32_t read32(const std::vector<std::uint8_t>& data, std::size_t at) {
+std::uint32_t read32(std::string_view data, std::size_t at) {
   return read16(data, at) | (read16(data, at + 2) << 16);
 }
 
-std::string slice(const std::vector<std::uint8_t>& data, std::size_t at, std::size_t length) {
+std::string slice(std::string_view data, std::size_t at, std::size_t length) {
   if (at + length > data.size()) throw std::runtime_error("ZIP bytes past the end");
-  return std::string(data.begin() + static_cast<std::ptrdiff_t>(at),
-                     data.begin() + static_cast<std::ptrdiff_t>(at + length));
+  return std::string(data.substr(at, length));
 }
 
 }  // namespace
 
-std::vector<ZipFile> readZip(const std::vector<std::uint8_t>& archive) {
+std::vector<ZipFile> readZip(std::string_view archive) {
   std::vector<ZipFile> files;
   try {
     if (archive.size() < 22) throw std::runtime_error("no end record");

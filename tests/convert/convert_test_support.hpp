@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -46,6 +47,6 @@ struct ZipFile {
   std::string data;
 };
 // The files of an archive, read through its central directory; fails the test on a malformed one.
-std::vector<ZipFile> readZip(const std::vector<std::uint8_t>& archive);
+std::vector<ZipFile> readZip(std::string_view archive);
 
 }  // namespace connector::test

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,17 +16,17 @@ namespace {
 
 std::vector<std::uint8_t> bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
-std::uint32_t read16(const std::vector<std::uint8_t>& data, std::size_t at) {
-  return static_cast<std::uint32_t>(data.at(at) | (data.at(at + 1) << 8));
+std::uint32_t read16(std::string_view data, std::size_t at) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(data.at(at)) |
+                                    (static_cast<unsigned char>(data.at(at + 1)) << 8));
 }
 
-std::uint32_t read32(const std::vector<std::uint8_t>& data, std::size_t at) {
+std::uint32_t read32(std::string_view data, std::size_t at) {
   return read16(data, at) | (read16(data, at + 2) << 16);
 }
 
-std::string textAt(const std::vector<std::uint8_t>& data, std::size_t at, std::size_t length) {
-  return std::string(data.begin() + static_cast<std::ptrdiff_t>(at),
-                     data.begin() + static_cast<std::ptrdiff_t>(at + length));
+std::string textAt(std::string_view data, std::size_t at, std::size_t length) {
+  return std::string(data.substr(at, length));
 }
 
 std::string errorOf(const std::vector<ArchiveEntry>& entries) {
@@ -33,6 +36,194 @@ std::string errorOf(const std::vector<ArchiveEntry>& entries) {
     return error.what();
   }
   return "(no error)";
+}
+
+// The byte-wise table method: one look-up, shift and exclusive-or per byte.
+std::uint32_t referenceCrc32(const std::uint8_t* data, std::size_t size) {
+  static const std::vector<std::uint32_t> table = [] {
+    std::vector<std::uint32_t> t(256);
+    for (std::uint32_t n = 0; n < 256; ++n) {
+      std::uint32_t c = n;
+      for (int bit = 0; bit < 8; ++bit) c = (c & 1u) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[n] = c;
+    }
+    return t;
+  }();
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFFu] ^ (crc >> 8);
+  return ~crc;
+}
+
+void put16(std::string& out, std::uint32_t value) {
+  out += static_cast<char>(value & 0xFF);
+  out += static_cast<char>((value >> 8) & 0xFF);
+}
+
+void put32(std::string& out, std::uint32_t value) {
+  put16(out, value & 0xFFFF);
+  put16(out, value >> 16);
+}
+
+// The plain writer: every entry appended in one pass, then the directory and the end record.
+// It takes the timestamp so that archives can be compared byte for byte.
+std::string referenceArchive(const std::vector<ArchiveEntry>& entries, std::uint32_t time, std::uint32_t date) {
+  if (entries.size() > 65'535) throw std::runtime_error("ZIP 文件数量过多");
+  std::string archive;
+  struct Kept {
+    std::string name;
+    std::uint32_t crc, size, offset;
+  };
+  std::vector<Kept> kept;
+  for (const ArchiveEntry& entry : entries) {
+    const std::string name = normalizeEntryName(entry.name);
+    if (name.size() > 65'535 || entry.data.size() > 0xFFFFFFFFu || archive.size() > 0xFFFFFFFFu) {
+      throw std::runtime_error("ZIP 文件超过 Store 格式限制");
+    }
+    const Kept k{name, referenceCrc32(entry.data.data(), entry.data.size()),
+                 static_cast<std::uint32_t>(entry.data.size()), static_cast<std::uint32_t>(archive.size())};
+    put32(archive, 0x04034B50);
+    for (const std::uint32_t field : {20u, 0x0800u, 0u, time, date}) put16(archive, field);
+    put32(archive, k.crc);
+    put32(archive, k.size);
+    put32(archive, k.size);
+    put16(archive, static_cast<std::uint32_t>(name.size()));
+    put16(archive, 0);
+    archive += name;
+    archive.append(entry.data.begin(), entry.data.end());
+    kept.push_back(k);
+  }
+  const std::size_t directory = archive.size();
+  for (const Kept& k : kept) {
+    put32(archive, 0x02014B50);
+    for (const std::uint32_t field : {20u, 20u, 0x0800u, 0u, time, date}) {
+      put16(archive, field);
+    }
+    put32(archive, k.crc);
+    put32(archive, k.size);
+    put32(archive, k.size);
+    put16(archive, static_cast<std::uint32_t>(k.name.size()));
+    for (int i = 0; i < 4; ++i) put16(archive, 0);
+    put32(archive, 0);
+    put32(archive, k.offset);
+    archive += k.name;
+  }
+  const std::size_t directorySize = archive.size() - directory;
+  put32(archive, 0x06054B50);
+  put16(archive, 0);
+  put16(archive, 0);
+  put16(archive, static_cast<std::uint32_t>(kept.size()));
+  put16(archive, static_cast<std::uint32_t>(kept.size()));
+  put32(archive, static_cast<std::uint32_t>(directorySize));
+  put32(archive, static_cast<std::uint32_t>(directory));
+  put16(archive, 0);
+  return archive;
+}
+
+// The reference archive with the timestamp the written one carries (the clock may tick between).
+std::string referenceLike(const std::string& written, const std::vector<ArchiveEntry>& entries) {
+  const bool stamped = written.size() > 22;
+  return referenceArchive(entries, stamped ? read16(written, 10) : 0, stamped ? read16(written, 12) : 0);
+}
+
+// The conversion's way: all but the first entry added, their data written in place, then the
+// first given to finish.
+std::string builtArchive(const std::vector<ArchiveEntry>& entries, std::size_t reserve) {
+  StoreZipBuilder builder;
+  builder.reserve(reserve);
+  for (std::size_t i = 1; i < entries.size(); ++i) {
+    const std::vector<std::uint8_t>& data = entries[i].data;
+    builder.addEntry(entries[i].name, data.size(), [&](std::uint8_t* out) {
+      if (!data.empty()) std::memcpy(out, data.data(), data.size());
+    });
+  }
+  if (entries.empty()) return builder.finish();
+  return builder.finish(entries[0].name,
+                        std::string_view(reinterpret_cast<const char*>(entries[0].data.data()), entries[0].data.size()));
+}
+
+std::string faultOf(const std::function<std::string()>& write) {
+  try {
+    write();
+  } catch (const std::runtime_error& error) {
+    return error.what();
+  }
+  return "(no error)";
+}
+
+std::vector<std::uint8_t> randomBytes(std::mt19937& random, std::size_t size) {
+  std::vector<std::uint8_t> data(size);
+  for (auto& byte : data) byte = static_cast<std::uint8_t>(random());
+  return data;
+}
+
+TEST(Crc32, EqualsTheByteWiseTableOnEveryLengthAndAlignment) {
+  std::mt19937 random(2024);
+  const std::vector<std::uint8_t> data = randomBytes(random, 4096 + 16);
+  for (std::size_t length = 0; length <= 4096; ++length) {
+    const std::size_t offset = length % 16;  // every alignment of the start
+    ASSERT_EQ(crc32(data.data() + offset, length), referenceCrc32(data.data() + offset, length)) << length;
+  }
+  for (const std::size_t size : {std::size_t{1} << 20, (std::size_t{33} << 20) + 7}) {
+    const std::vector<std::uint8_t> large = randomBytes(random, size);
+    EXPECT_EQ(crc32(large.data(), large.size()), referenceCrc32(large.data(), large.size())) << size;
+  }
+}
+
+TEST(StoreZipBuilder, ArchivesEqualThePlainWritersOnTheSameEntries) {
+  std::mt19937 random(7);
+  std::vector<std::vector<ArchiveEntry>> cases = {
+      {},
+      {{"Hero.spine", bytes("project")}},
+      {{"特效.spine", bytes("p")}, {"images/空.png", {}}, {"images\\sub\\a.png", bytes("abc")}},
+      {{"./p.spine", {}}, {"././images/x", bytes("x")}, {"images/x", bytes("second")}, {"./x", {}}},
+  };
+  std::vector<ArchiveEntry> many;
+  for (int i = 0; i < 70; ++i) {
+    many.push_back({"images/" + std::to_string(i) + ".png", randomBytes(random, random() % 5000)});
+  }
+  cases.push_back(many);
+  for (const auto& entries : cases) {
+    SCOPED_TRACE(entries.size());
+    const std::string written = StoreZipWriter::write(entries);
+    EXPECT_EQ(written, referenceLike(written, entries));
+    // However much room was reserved: none, too little (the buffer grows), or plenty.
+    for (const std::size_t reserve : {std::size_t{0}, std::size_t{100}, std::size_t{1} << 20}) {
+      const std::string built = builtArchive(entries, reserve);
+      EXPECT_EQ(built, referenceLike(built, entries)) << reserve;
+    }
+  }
+}
+
+TEST(StoreZipBuilder, FailsLikeThePlainWriterInEntryOrder) {
+  const std::vector<std::vector<ArchiveEntry>> cases = {
+      {{"../p.spine", {}}, {"images/a", {}}},
+      {{"p.spine", {}}, {"images/a", {}}, {"/abs", {}}, {std::string(65'536, 'n'), {}}},
+      {{"p.spine", {}}, {std::string(65'536, 'n'), {}}, {"a/../../b", {}}},
+      {{std::string(65'536, 'n'), {}}, {"..", {}}},
+      {{"p", {}}, {"./", {}}},
+      {{"p", {}}, {"./" + std::string(65'535, 'n'), {}}},
+      std::vector<ArchiveEntry>(65'536, ArchiveEntry{"..", {}}),
+  };
+  for (const auto& entries : cases) {
+    const std::string expected = faultOf([&] { return referenceArchive(entries, 0, 0); });
+    EXPECT_EQ(faultOf([&] { return StoreZipWriter::write(entries); }), expected);
+    EXPECT_EQ(faultOf([&] { return builtArchive(entries, 0); }), expected);
+  }
+}
+
+TEST(StoreZipBuilder, AFailedFillTakesItsEntryBack) {
+  StoreZipBuilder builder;
+  builder.addEntry("images/a", 2, [](std::uint8_t* out) { std::memcpy(out, "aa", 2); });
+  EXPECT_THROW(builder.addEntry("images/bad", 1000, [](std::uint8_t*) { throw std::runtime_error("bad data"); }),
+               std::runtime_error);
+  builder.addEntry("images/c", 1, [](std::uint8_t* out) { *out = 'c'; });
+  ASSERT_EQ(builder.entryCount(), 2u);
+  EXPECT_EQ(builder.entryName(1), "images/c");
+  EXPECT_EQ(builder.entryData(0), "aa");
+  EXPECT_EQ(builder.entryData(1), "c");
+  const std::string archive = builder.finish("p.spine", "proj");
+  EXPECT_EQ(archive, referenceLike(archive, {{"p.spine", bytes("proj")}, {"images/a", bytes("aa")}, {"images/c", bytes("c")}}));
+  EXPECT_EQ(builder.entryCount(), 0u);
 }
 
 TEST(StoreZipWriter, EmptyListIsOnlyTheEndRecord) {

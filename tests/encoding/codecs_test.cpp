@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <random>
 #include <set>
 #include <stdexcept>
 
@@ -55,6 +57,59 @@ TEST(Base64, EncodingRoundTripsEveryByte) {
   }
   EXPECT_EQ(encodeBase64("A"), "QQ==");
   EXPECT_EQ(encodeBase64("AB"), "QUI=");
+}
+
+// The plain one-character-at-a-time decoder: a bit accumulator, padding only at the end.
+std::optional<std::string> referenceBase64(std::string_view text) {
+  static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  if (text.size() % 4 != 0) return std::nullopt;
+  std::string out;
+  std::uint32_t accumulator = 0;
+  int bits = -8;
+  bool padding = false;
+  for (const char c : text) {
+    if (c == '=') {
+      padding = true;
+      continue;
+    }
+    const std::size_t value = alphabet.find(c);
+    if (padding || value == std::string::npos) return std::nullopt;
+    accumulator = (accumulator << 6) | static_cast<std::uint32_t>(value);
+    bits += 6;
+    if (bits >= 0) {
+      out += static_cast<char>((accumulator >> bits) & 0xFF);
+      bits -= 8;
+    }
+  }
+  return out;
+}
+
+TEST(Base64, EqualsTheOneCharacterDecoderOnRandomText) {
+  std::mt19937 random(27843);
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const std::string strays = "=-_ \n:.\0\x80\xFF";
+  for (std::size_t length = 0; length <= 200; ++length) {
+    for (int variant = 0; variant < 12; ++variant) {
+      std::string text;
+      for (std::size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
+      if (variant > 0 && length > 0) {
+        // A stray byte at a random place, or padding of one to three signs at the end.
+        if (variant % 2 == 1) {
+          text[random() % length] = strays[random() % strays.size()];
+        } else {
+          for (std::size_t i = 0, n = 1 + random() % 3; i < n && i < length; ++i) text[length - 1 - i] = '=';
+        }
+      }
+      SCOPED_TRACE(text);
+      const std::optional<std::string> expected = referenceBase64(text);
+      if (expected) {
+        EXPECT_EQ(asText(decodeBase64(text)), *expected);
+        EXPECT_EQ(base64DecodedSize(text), expected->size());
+      } else {
+        EXPECT_EQ(faultOf([&] { decodeBase64(text); }), "图片数据格式无效");
+      }
+    }
+  }
 }
 
 TEST(UrlCodecs, DecodeRules) {

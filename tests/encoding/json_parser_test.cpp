@@ -16,14 +16,26 @@
 namespace connector {
 namespace {
 
-// The parse fault's message, or "parsed" when the text is accepted.
-std::string faultOf(std::string_view text) {
+template <typename Parse>
+std::string faultOfParse(Parse parse) {
   try {
-    parseJson(text);
+    parse();
     return "parsed";
   } catch (const JsonParseError& error) {
     return error.what();
   }
+}
+
+// The parse fault's message, or "parsed" when the text is accepted. The in-place parse and the
+// member-picking check (picking one member, or none so that everything is only checked) must
+// judge every text exactly alike.
+std::string faultOf(std::string_view text) {
+  const std::string fault = faultOfParse([&] { parseJson(text); });
+  static constexpr std::string_view kOne[] = {"a"};
+  EXPECT_EQ(faultOfParse([&] { parseJsonInPlace(text); }), fault) << "in place";
+  EXPECT_EQ(faultOfParse([&] { parseJsonMembers(text, {}); }), fault) << "nothing picked";
+  EXPECT_EQ(faultOfParse([&] { parseJsonMembers(text, kOne); }), fault) << "one member picked";
+  return fault;
 }
 
 std::string at(const char* fault, std::size_t position) {
@@ -269,6 +281,89 @@ TEST(JsonParser, SkeletonDocumentsSurviveARoundTrip) {
   EXPECT_EQ(parsed.find("bones")->asArray().at(1).find("name")->asString(), "身体");
   EXPECT_NE(first.find("\"rotation\": 89.999999999999986"), std::string::npos);
   EXPECT_NE(first.find("\"string\": \"a\\\\b/c\\u0001\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace connector
+
+namespace connector {
+namespace {
+
+bool pointsInto(std::string_view inner, std::string_view outer) {
+  return inner.data() >= outer.data() && inner.data() + inner.size() <= outer.data() + outer.size();
+}
+
+TEST(JsonParserInPlace, SameTreeWithPlainStringsLeftInTheText) {
+  const std::string text =
+      R"({"plain":"QUJD+/==","escaped":"a\"b\u00e9","list":["x",1.5,{"k":"v"}],"empty":"","n":null})";
+  const JsonValue owned = parseJson(text);
+  const JsonValue borrowed = parseJsonInPlace(text);
+  EXPECT_EQ(toJsonText(borrowed, 2), toJsonText(owned, 2));
+
+  const JsonValue& plain = *borrowed.find("plain");
+  EXPECT_TRUE(plain.isString());
+  EXPECT_EQ(plain.type(), JsonValue::String);
+  EXPECT_EQ(plain.stringView(), "QUJD+/==");
+  EXPECT_TRUE(pointsInto(plain.stringView(), text));
+  EXPECT_TRUE(pointsInto(borrowed.find("list")->asArray()[2].find("k")->stringView(), text));
+  // A string with escapes has to be unescaped, so it is owned.
+  EXPECT_EQ(borrowed.find("escaped")->stringView(), "a\"b\xC3\xA9");
+  EXPECT_FALSE(pointsInto(borrowed.find("escaped")->stringView(), text));
+
+  // asString() works on a borrowed string too: it makes one copy and keeps it.
+  const std::string& copy = plain.asString();
+  EXPECT_EQ(copy, "QUJD+/==");
+  EXPECT_EQ(&plain.asString(), &copy);
+  EXPECT_FALSE(pointsInto(copy, text));
+
+  // Copies and moves keep the text.
+  JsonValue copied = plain;
+  EXPECT_EQ(copied.asString(), "QUJD+/==");
+  JsonValue moved = std::move(copied);
+  EXPECT_EQ(moved.stringView(), "QUJD+/==");
+  copied = moved;
+  EXPECT_EQ(copied.asString(), "QUJD+/==");
+  EXPECT_TRUE(JsonValue(5).stringView().empty());
+}
+
+TEST(JsonParserInPlace, LongStringsAcrossEveryEightByteBoundary) {
+  // The plain-run scan tests eight bytes at once: a quote, backslash or control byte at any place
+  // in a word must still end the run there.
+  for (std::size_t length = 0; length < 40; ++length) {
+    for (const char special : {'"', '\\', '\x1F', '\n'}) {
+      std::string text = "\"" + std::string(length, 'x');
+      text += special;
+      text += "\"";
+      SCOPED_TRACE(length);
+      EXPECT_EQ(faultOf(text), faultOfParse([&] { parseJson(text); }));
+      if (special == '"') {
+        EXPECT_EQ(faultOf(text), at("JSON 末尾存在多余内容", length + 2));
+      }
+    }
+    const std::string plain = "\"" + std::string(length, '\x7F') + "\xFF\"";
+    EXPECT_EQ(parseJsonInPlace(plain).stringView(), std::string(length, '\x7F') + "\xFF");
+  }
+}
+
+TEST(JsonParserMembers, BuildsOnlyThePickedMembersAndChecksTheRest) {
+  static constexpr std::string_view kSkeleton[] = {"skeleton"};
+  const JsonValue picked = parseJsonMembers(
+      R"({"bones":[{"name":"root","x":1.25e2}],"skeleton":{"spine":"3.8","images":"./i/"},"pad":"x"})",
+      kSkeleton);
+  EXPECT_EQ(toJsonText(picked, -1), R"({"skeleton":{"images":"./i/","spine":"3.8"}})");
+  // The last occurrence wins, as in the full tree.
+  EXPECT_EQ(toJsonText(parseJsonMembers(R"({"skeleton":{"spine":"4.2"},"skeleton":7})", kSkeleton), -1),
+            R"({"skeleton":7})");
+  EXPECT_EQ(toJsonText(parseJsonMembers(R"({"a":1})", kSkeleton), -1), "{}");
+  EXPECT_TRUE(parseJsonMembers(R"([{"skeleton":{}}])", kSkeleton).isNull());
+  EXPECT_TRUE(parseJsonMembers(R"("skeleton")", kSkeleton).isNull());
+
+  // Numbers that are only checked still fail when they do not fit a double, however written.
+  const std::string huge = "9" + std::string(308, '0');
+  EXPECT_EQ(faultOf(R"({"pad":[)" + huge + "]}"), at("JSON 数字超出范围", 8 + huge.size()));
+  EXPECT_EQ(faultOf(R"({"pad":[1e400]})"), at("JSON 数字超出范围", 13));
+  EXPECT_EQ(faultOf(R"({"pad":[-)" + std::string(300, '1') + "]}"), "parsed");
+  EXPECT_EQ(faultOf(R"({"pad":[0.)" + std::string(400, '0') + "1]}"), "parsed");
 }
 
 }  // namespace
