@@ -213,9 +213,18 @@ class Parser {
   }
 
   void parseArray(JsonValue& out) {
+    JsonArray& array = becomeArray(out);
+    walkArray([&] {
+      array.emplace_back();
+      parseValue(array.back());
+    });
+  }
+
+  // From the opening bracket: element() reads each value.
+  template <class Element>
+  void walkArray(const Element& element) {
     enterContainer();
     ++pos_;
-    JsonArray& array = becomeArray(out);
     skipWhitespace();
     if (!atEnd() && text_[pos_] == ']') {
       ++pos_;
@@ -223,8 +232,7 @@ class Parser {
       return;
     }
     for (;;) {
-      array.emplace_back();
-      parseValue(array.back());
+      element();
       skipWhitespace();
       if (atEnd()) fail(kArrayComma);
       const char c = text_[pos_];
@@ -241,32 +249,41 @@ class Parser {
   // picked: when given, only these members are built; the others are checked and dropped.
   void parseObject(JsonValue& out, const std::span<const std::string_view>* picked) {
     skipWhitespace();
+    JsonObject& object = out.makeObject();  // out is still null here
+    std::string key;
+    walkObject(&key, [&] {
+      if (picked != nullptr && std::find(picked->begin(), picked->end(), key) == picked->end()) {
+        skipValue();
+        return;
+      }
+      // The last occurrence of a repeated key wins.
+      const auto [member, inserted] = object.try_emplace(std::move(key));
+      if (!inserted) member->second = JsonValue();
+      parseValue(member->second);
+    });
+  }
+
+  // From the opening brace: each key goes into *key (checked only when key is null), then
+  // value() reads the value after the colon.
+  template <class Value>
+  void walkObject(std::string* key, const Value& value) {
     enterContainer();
     ++pos_;
-    JsonObject& object = out.makeObject();  // out is still null here
     skipWhitespace();
     if (!atEnd() && text_[pos_] == '}') {
       ++pos_;
       --depth_;
       return;
     }
-    std::string key;
     for (;;) {
       skipWhitespace();
       if (atEnd() || text_[pos_] != '"') fail(kObjectKey);
-      key.clear();
-      parseString(&key);
+      if (key != nullptr) key->clear();
+      parseString(key);
       skipWhitespace();
       if (atEnd() || text_[pos_] != ':') fail(kObjectColon);
       ++pos_;
-      if (picked != nullptr && std::find(picked->begin(), picked->end(), key) == picked->end()) {
-        skipValue();
-      } else {
-        // The last occurrence of a repeated key wins.
-        const auto [member, inserted] = object.try_emplace(std::move(key));
-        if (!inserted) member->second = JsonValue();
-        parseValue(member->second);
-      }
+      value();
       skipWhitespace();
       if (!atEnd() && text_[pos_] == '}') {
         ++pos_;
@@ -341,55 +358,11 @@ class Parser {
   }
 
   void skipArray() {
-    enterContainer();
-    ++pos_;
-    skipWhitespace();
-    if (!atEnd() && text_[pos_] == ']') {
-      ++pos_;
-      --depth_;
-      return;
-    }
-    for (;;) {
-      skipValue();
-      skipWhitespace();
-      if (atEnd()) fail(kArrayComma);
-      const char c = text_[pos_];
-      if (c == ']') {
-        ++pos_;
-        break;
-      }
-      if (c != ',') fail(kArrayComma);
-      ++pos_;
-    }
-    --depth_;
+    walkArray([this] { skipValue(); });
   }
 
   void skipObject() {
-    enterContainer();
-    ++pos_;
-    skipWhitespace();
-    if (!atEnd() && text_[pos_] == '}') {
-      ++pos_;
-      --depth_;
-      return;
-    }
-    for (;;) {
-      skipWhitespace();
-      if (atEnd() || text_[pos_] != '"') fail(kObjectKey);
-      parseString(nullptr);
-      skipWhitespace();
-      if (atEnd() || text_[pos_] != ':') fail(kObjectColon);
-      ++pos_;
-      skipValue();
-      skipWhitespace();
-      if (!atEnd() && text_[pos_] == '}') {
-        ++pos_;
-        break;
-      }
-      if (atEnd() || text_[pos_] != ',') fail(kObjectComma);
-      ++pos_;
-    }
-    --depth_;
+    walkObject(nullptr, [this] { skipValue(); });
   }
 
   // After "\u": four hex digits, and for a high surrogate the escaped low half that must follow.
