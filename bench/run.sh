@@ -8,6 +8,7 @@ cmake --build --preset release --target glimmer-connector
 # The release preset builds no tests, so the test launcher is compiled here on its own.
 mkdir -p build/bench
 g++ -std=c++20 -O2 -I tests -I src -o build/bench/spine-stub \
-  tests/support/spine_stub.cpp tests/support/spine_stub_main_posix.cpp src/platform/text.cpp
+  tests/support/spine_stub.cpp tests/support/spine_stub_main_posix.cpp \
+  tests/support/spine_stub_os_posix.cpp src/platform/text.cpp
 exec python3 bench/convert_bench.py --program build/release/src/glimmer-connector \
   --stub build/bench/spine-stub "$@"
