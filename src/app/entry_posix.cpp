@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include <malloc.h>
 #include <pthread.h>
 
 #include "api/router.hpp"
@@ -15,8 +16,19 @@
 #include "http/service.hpp"
 #include "http/status_reason.hpp"
 
+namespace {
+
+constexpr int kLargeBufferBytes = 1 << 20;
+
+}  // namespace
+
 int main() {
   using namespace connector;
+  // A conversion's buffers (the request body as it grows, the archive) are megabytes each and
+  // served on any pool thread. A fixed threshold maps every one of them on its own and gives it
+  // back when freed; glibc's sliding default would keep them in per-thread arenas, so the
+  // resident size would climb from one request to the next.
+  mallopt(M_MMAP_THRESHOLD, kLargeBufferBytes);
   // Block the stop signals before any thread exists, so every thread inherits the mask and the
   // signals wait here for sigwait instead of interrupting some thread. A closed terminal
   // (SIGHUP) stops the connector in order, like Ctrl+C.

@@ -8,7 +8,9 @@
 namespace connector {
 namespace {
 
-constexpr std::chrono::milliseconds kRecheck{250};
+// Waits are rechecked now and then as well, so that a wake-up lost by the platform's condition
+// variables could only delay, never stop, accepting or serving.
+constexpr std::chrono::milliseconds kRecheck{1000};
 
 }  // namespace
 
@@ -30,7 +32,7 @@ ConnectionPool::~ConnectionPool() {
 bool ConnectionPool::takeSlot() {
   std::unique_lock guard(lock_);
   // Rechecked now and then as well: a lost wake-up must not stop the server accepting for good.
-  while (!changed_.wait_for(guard, kRecheck, [this] { return closed_ || taken_ < slots_; })) {
+  while (!slotFreed_.wait_for(guard, kRecheck, [this] { return closed_ || taken_ < slots_; })) {
   }
   if (closed_) return false;
   ++taken_;
@@ -42,7 +44,7 @@ void ConnectionPool::giveBackSlot() {
     const std::lock_guard guard(lock_);
     --taken_;
   }
-  changed_.notify_all();
+  slotFreed_.notify_all();
 }
 
 void ConnectionPool::serve(std::unique_ptr<StreamSocket> socket, std::shared_ptr<void> tlsContext,
@@ -63,11 +65,11 @@ void ConnectionPool::serve(std::unique_ptr<StreamSocket> socket, std::shared_ptr
     }
     --taken_;
     guard.unlock();
-    changed_.notify_all();
+    slotFreed_.notify_all();
     throw;
   }
   guard.unlock();
-  changed_.notify_all();
+  workReady_.notify_one();
 }
 
 void ConnectionPool::close() {
@@ -77,7 +79,8 @@ void ConnectionPool::close() {
     for (ConnectionJob& job : waiting_) job.socket->cancel();
     for (StreamSocket* socket : serving_) socket->cancel();
   }
-  changed_.notify_all();
+  slotFreed_.notify_all();
+  workReady_.notify_all();
 }
 
 void ConnectionPool::reopen() {
@@ -87,14 +90,14 @@ void ConnectionPool::reopen() {
 
 bool ConnectionPool::waitUntilIdle(std::chrono::milliseconds limit) {
   std::unique_lock guard(lock_);
-  return changed_.wait_for(guard, limit, [this] { return taken_ == 0; });
+  return slotFreed_.wait_for(guard, limit, [this] { return taken_ == 0; });
 }
 
 void ConnectionPool::work() {
   std::unique_lock guard(lock_);
   while (true) {
     ++idleThreads_;
-    while (!changed_.wait_for(guard, kRecheck, [this] { return quitting_ || !waiting_.empty(); })) {
+    while (!workReady_.wait_for(guard, kRecheck, [this] { return quitting_ || !waiting_.empty(); })) {
     }
     --idleThreads_;
     if (waiting_.empty()) return;  // quitting, nothing left to serve
@@ -110,7 +113,7 @@ void ConnectionPool::work() {
 
     guard.lock();
     --taken_;
-    changed_.notify_all();
+    slotFreed_.notify_all();
   }
 }
 

@@ -55,7 +55,8 @@ class ConnectionPool {
   const std::chrono::milliseconds receiveTimeout_;
   const std::chrono::milliseconds sendTimeout_;
   std::mutex lock_;
-  std::condition_variable changed_;
+  std::condition_variable slotFreed_;  // the accept loop and waitUntilIdle wait on it
+  std::condition_variable workReady_;  // idle threads wait on it, one woken per connection
   std::size_t taken_ = 0;          // slots taken, served or about to be
   std::size_t idleThreads_ = 0;
   bool closed_ = false;
