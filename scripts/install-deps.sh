@@ -2,7 +2,8 @@
 # Installs the build and test tools with apt-get, only when something is missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine64 xvfb xauth
-          fonts-wqy-microhei curl unzip python3 x11-apps imagemagick xdotool)
+          fonts-wqy-microhei curl unzip python3 x11-apps imagemagick xdotool
+          clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
