@@ -19,12 +19,16 @@ namespace {
 
 constexpr std::string_view kLabel = "图片";
 
+// "a/.." is accepted as "." and "a/b/.." as "a/": the one trailing separator a removed ".." leaves.
 void checkAcceptedPath(const std::string& path) {
   fuzz::check(!path.empty(), "an accepted path is not empty");
   fuzz::check(path.front() != '/', "an accepted path is relative", path);
   fuzz::check(path.find('\\') == std::string::npos && path.find('\0') == std::string::npos,
               "no backslash or NUL in an accepted path", path);
-  std::string_view rest(path);
+  if (path == ".") return;
+  std::string_view elements(path);
+  if (elements.ends_with('/')) elements.remove_suffix(1);
+  std::string_view rest = elements;
   while (true) {
     const std::size_t slash = rest.find('/');
     const std::string_view element = rest.substr(0, slash);
@@ -35,7 +39,7 @@ void checkAcceptedPath(const std::string& path) {
     rest.remove_prefix(slash + 1);
   }
   try {
-    fuzz::check(checkRelativePath(path, kLabel) == path, "an accepted path is accepted unchanged", path);
+    fuzz::check(checkRelativePath(path, kLabel) == elements, "an accepted path is accepted unchanged", path);
   } catch (const std::runtime_error&) {
     fuzz::violated("an accepted path is accepted again", path);
   }
