@@ -70,4 +70,10 @@ inline bool isEmptyFolder(const std::filesystem::path& path) {
                                                     std::filesystem::directory_iterator();
 }
 
+// True when path, taken lexically, names base itself or something below it.
+inline bool staysInside(const std::filesystem::path& base, const std::filesystem::path& path) {
+  const std::filesystem::path relative = path.lexically_normal().lexically_relative(base);
+  return !relative.empty() && *relative.begin() != "..";
+}
+
 }  // namespace connector::fuzz
