@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (tests/fuzz) and runs each for SECONDS (default 60), two at a time.
+# Builds the libFuzzer targets (tests/fuzz) and runs each for SECONDS (default 60), two at a time:
+#   scripts/fuzz.sh [SECONDS [TARGET...]]   (TARGET as in tests/fuzz/TARGET_fuzz.cpp; default all)
 # The committed seeds stay untouched: what a run learns goes to build/fuzz/corpus/<target>, which
 # later runs continue from. Findings are kept in build/fuzz/findings/<target>/ (reproduce one with
 # build/fuzz/tests/fuzz/<target>_fuzz <file>). Exits non-zero when a
@@ -7,17 +8,19 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
+shift || true
 parallel=2
 
 cmake --preset fuzz >/dev/null
 nice cmake --build --preset fuzz
 
 root="$PWD/build/fuzz"
-targets=()
-for source in tests/fuzz/*_fuzz.cpp; do
-  name="$(basename "$source" _fuzz.cpp)"
-  targets+=("$name")
-done
+targets=("$@")
+if [ "${#targets[@]}" -eq 0 ]; then
+  for source in tests/fuzz/*_fuzz.cpp; do
+    targets+=("$(basename "$source" _fuzz.cpp)")
+  done
+fi
 
 run_target() {
   local name="$1"
