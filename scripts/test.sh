@@ -17,3 +17,7 @@ mkdir -p build/all
   for dir in native asan windows windows-release; do echo "subdirs(\"$PWD/build/$dir\")"; done
 } > build/all/CTestTestfile.cmake
 bash scripts/with-xvfb.sh ctest --test-dir build/all -j2 --output-on-failure "$@"
+
+# A short run of every fuzz target (two at a time), so each change is fuzzed too.
+echo "== fuzz"
+bash scripts/fuzz.sh 15

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (tests/fuzz) and runs each for SECONDS (default 60), two at a time:
+#   scripts/fuzz.sh [SECONDS [TARGET...]]   (TARGET as in tests/fuzz/TARGET_fuzz.cpp; default all)
+# The committed seeds stay untouched: what a run learns goes to build/fuzz/corpus/<target>, which
+# later runs continue from. Findings are kept in build/fuzz/findings/<target>/ (reproduce one with
+# build/fuzz/tests/fuzz/<target>_fuzz <file>). Exits non-zero when a
+# target crashes, hangs, leaks or breaks an invariant.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-60}"
+shift || true
+parallel=2
+
+cmake --preset fuzz >/dev/null
+nice cmake --build --preset fuzz
+
+root="$PWD/build/fuzz"
+targets=("$@")
+if [ "${#targets[@]}" -eq 0 ]; then
+  for source in tests/fuzz/*_fuzz.cpp; do
+    targets+=("$(basename "$source" _fuzz.cpp)")
+  done
+fi
+
+run_target() {
+  local name="$1"
+  local work="$root/runs/$name"
+  rm -rf "$work"
+  mkdir -p "$work/tmp" "$work/found" "$root/corpus/$name" "$root/findings/$name"
+  local status=0
+  # Each target gets its own temporary folder, which the targets that write files check.
+  TMPDIR="$work/tmp" nice "$root/tests/fuzz/${name}_fuzz" \
+    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=64 \
+    -print_final_stats=1 -artifact_prefix="$work/found/" \
+    "$root/corpus/$name" "tests/fuzz/corpus/$name" >"$work/log" 2>&1 || status=$?
+  echo "$status" >"$work/status"
+  cp -f "$work/found/"* "$root/findings/$name/" 2>/dev/null || true
+}
+
+running=0
+for name in "${targets[@]}"; do
+  if [ "$running" -ge "$parallel" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+  echo "== fuzz: $name (${seconds}s)"
+  run_target "$name" &
+  running=$((running + 1))
+done
+wait || true
+
+failed=0
+printf '%-16s %12s %8s  %s\n' target executions findings result
+for name in "${targets[@]}"; do
+  work="$root/runs/$name"
+  status="$(cat "$work/status" 2>/dev/null || echo missing)"
+  executions="$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log" | tail -1)"
+  findings="$(find "$work/found" -type f | wc -l)"
+  if [ "$status" = 0 ]; then result=ok; else result="FAILED (exit $status, log $work/log)"; failed=1; fi
+  printf '%-16s %12s %8s  %s\n' "$name" "${executions:-?}" "$findings" "$result"
+  if [ "$status" != 0 ]; then
+    grep -aE 'invariant violated|ERROR: |SUMMARY: |Test unit written to' "$work/log" | head -5 | cat -v | sed 's/^/    /'
+  fi
+done
+exit "$failed"
