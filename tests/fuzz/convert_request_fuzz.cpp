@@ -59,10 +59,11 @@ void checkStaged(const ConvertRequest& request) {
   fuzz::check(request.jsonPath.parent_path() == workspace && request.projectPath.parent_path() == workspace,
               "project files directly in the workspace", request.projectName);
   fuzz::check(std::filesystem::is_regular_file(request.jsonPath), "the skeleton is staged");
-  for (const ArchiveEntry& image : request.images) {
-    const std::filesystem::path file = (workspace / pathFromUtf8(image.name)).lexically_normal();
-    fuzz::check(fuzz::staysInside(workspace, file), "an image stays in the workspace", image.name);
-    fuzz::check(std::filesystem::is_regular_file(file), "an image is staged where its entry says", image.name);
+  for (std::size_t i = 0; i < request.images.entryCount(); ++i) {
+    const std::string& name = request.images.entryName(i);
+    const std::filesystem::path file = (workspace / pathFromUtf8(name)).lexically_normal();
+    fuzz::check(fuzz::staysInside(workspace, file), "an image stays in the workspace", name);
+    fuzz::check(std::filesystem::is_regular_file(file), "an image is staged where its entry says", name);
   }
   // Only the one workspace exists, and everything written is inside it.
   for (const auto& item : std::filesystem::directory_iterator(temporaryFolder())) {

@@ -33,24 +33,23 @@ bool staysInside(std::string_view name) {
   }
 }
 
-std::uint32_t read16(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+std::uint32_t read16(std::string_view bytes, std::size_t at) {
   fuzz::check(at + 2 <= bytes.size(), "archive field inside the archive");
-  return bytes[at] | (std::uint32_t{bytes[at + 1]} << 8);
+  return static_cast<std::uint8_t>(bytes[at]) | (std::uint32_t{static_cast<std::uint8_t>(bytes[at + 1])} << 8);
 }
 
-std::uint32_t read32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+std::uint32_t read32(std::string_view bytes, std::size_t at) {
   return read16(bytes, at) | (read16(bytes, at + 2) << 16);
 }
 
-std::string readText(const std::vector<std::uint8_t>& bytes, std::size_t at, std::size_t size) {
+std::string readText(std::string_view bytes, std::size_t at, std::size_t size) {
   fuzz::check(at + size <= bytes.size(), "archive text inside the archive");
-  return std::string(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                     bytes.begin() + static_cast<std::ptrdiff_t>(at + size));
+  return std::string(bytes.substr(at, size));
 }
 
 // Walks the end record and the central directory to each local header, and compares every name
 // and every byte of data with what was written.
-void checkArchive(const std::vector<std::uint8_t>& archive, const std::vector<ArchiveEntry>& entries) {
+void checkArchive(std::string_view archive, const std::vector<ArchiveEntry>& entries) {
   fuzz::check(archive.size() >= 22, "the archive holds an end record");
   const std::size_t end = archive.size() - 22;
   fuzz::check(read32(archive, end) == 0x06054b50, "end record signature");
