@@ -136,6 +136,7 @@ def largest_case(runs, image_count):
             print("run %d: %.3f s wall, %.3f s server CPU, archive %d bytes"
                   % (run, elapsed, cpu[-1], len(reply.body)))
         peak_last = status_kib(server.pid, "VmHWM")
+        time.sleep(0.5)  # the server lets go of a request's memory after its reply has gone
         resident_after = status_kib(server.pid, "VmRSS")
     median = statistics.median(times)
     peak_ratio = peak_last * 1024 / len(body)

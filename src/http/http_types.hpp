@@ -4,6 +4,8 @@
 #include <map>
 #include <string>
 
+#include "http/body_buffer.hpp"
+
 namespace connector {
 
 using HeaderMap = std::map<std::string, std::string, std::less<>>;
@@ -14,7 +16,7 @@ struct HttpRequest {
   std::string path;
   std::map<std::string, std::string, std::less<>> query;
   HeaderMap headers;  // names trimmed and lower-cased
-  std::string body;
+  BodyBuffer body;
   bool secure = false;
 };
 

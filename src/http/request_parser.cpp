@@ -1,6 +1,7 @@
 #include "http/request_parser.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <optional>
@@ -110,15 +111,12 @@ std::optional<std::size_t> receiveHead(ByteSource& source, std::string& buffer, 
 // Receives the rest of the body straight into it, in reads as large as its free room. The
 // room grows with what has arrived (doubling, from kFirstBodyRoom up to wanted), never from the
 // announced length alone, so a client that stops sending costs about what it sent.
-bool receiveBody(ByteSource& source, std::string& body, std::size_t wanted) {
-  std::size_t filled = body.size();
-  while (filled < wanted) {
-    if (filled == body.size()) {
-      body.resize(std::min(wanted, std::max(kFirstBodyRoom, filled * 2)));
-    }
-    const long received = source.receive(body.data() + filled, body.size() - filled);
+bool receiveBody(ByteSource& source, BodyBuffer& body, std::size_t wanted) {
+  while (body.size() < wanted) {
+    const std::size_t room = std::min(wanted, std::max(kFirstBodyRoom, body.size() * 2)) - body.size();
+    const long received = source.receive(body.room(room), room);
     if (received <= 0) return false;
-    filled += static_cast<std::size_t>(received);
+    body.grow(static_cast<std::size_t>(received));
   }
   return true;
 }
@@ -173,8 +171,10 @@ bool parseRequest(ByteSource& source, HttpRequest& request, int& errorStatus) {
   const auto wanted = static_cast<std::size_t>(length);
   const std::size_t bodyStart = *headEnd + kBlankLine.size();
   const std::size_t already = std::min(buffer.size() - bodyStart, wanted);
-  std::string& body = request.body;
-  body.assign(buffer, bodyStart, already);
+  BodyBuffer& body = request.body;
+  body.reserve(wanted);
+  if (already > 0) std::memcpy(body.room(already), buffer.data() + bodyStart, already);
+  body.grow(already);
   buffer = std::string();
   return receiveBody(source, body, wanted);
 }

@@ -1,0 +1,19 @@
+#include "http/body_buffer.hpp"
+#include "platform/win32.hpp"
+
+namespace connector::address_space {
+
+void* reserve(std::size_t bytes) noexcept {
+  return ::VirtualAlloc(nullptr, bytes, MEM_RESERVE, PAGE_NOACCESS);
+}
+
+bool commit(void* base, std::size_t bytes) noexcept {
+  // Pages committed before are left as they are.
+  return ::VirtualAlloc(base, bytes, MEM_COMMIT, PAGE_READWRITE) != nullptr;
+}
+
+void release(void* base, std::size_t) noexcept {
+  ::VirtualFree(base, 0, MEM_RELEASE);
+}
+
+}  // namespace connector::address_space
