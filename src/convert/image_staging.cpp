@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <system_error>
 #include <thread>
 
 #include "convert/workspace.hpp"
@@ -69,46 +70,65 @@ void decodeAndWrite(const std::vector<ImageToStage>& images, const std::vector<s
   if (failed < count) std::rethrow_exception(errors[failed]);
 }
 
-}  // namespace
-
-void stageImages(const std::vector<ImageToStage>& images, const std::filesystem::path& folder,
-                 StoreZipBuilder& archive) {
-  // Every entry placed first: no byte of the archive moves once threads write into it.
-  const std::size_t first = archive.entryCount();
-  std::size_t total = 0;
-  for (const ImageToStage& image : images) {
-    archive.layoutEntry(image.entryName, image.size);
-    total += image.size;
-  }
-  const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxWorkers);
-  if (workers == 1 || images.size() < 2 || total < kParallelBytes) {
-    for (std::size_t i = 0; i < images.size(); ++i) stageOne(images[i], folder, first + i, archive);
-    return;
-  }
-
-  // Folders and empty files first, here and in order, so the file system meets the same names in
-  // the same order as one image after the other. A name already taken (the same path twice, or a
-  // file named like an earlier image's folder, also by the file system's case rules) stops the
-  // shared part there: the images from it on follow one by one, after those before are written.
+// The folders and empty files of the images, in order, so that the file system meets the same names
+// in the same order as staging one image after the other would. A name already taken (the same path
+// twice, or a file named like an earlier image's folder, also by the file system's case rules) ends
+// the list there; so does a failure, which is kept for its image.
+struct CreatedFiles {
   std::vector<std::filesystem::path> targets;
-  std::exception_ptr folderError;
+  std::exception_ptr error;
+};
+
+void createFiles(const std::vector<ImageToStage>& images, const std::filesystem::path& folder,
+                 CreatedFiles& created) noexcept {
   for (const ImageToStage& image : images) {
     try {
       std::filesystem::path target = targetOf(folder, image);
       ConversionWorkspace::ensureDirectories(target.parent_path());
-      if (!ConversionWorkspace::createNewFile(target)) break;
-      targets.push_back(std::move(target));
+      if (!ConversionWorkspace::createNewFile(target)) return;
+      created.targets.push_back(std::move(target));
     } catch (...) {
-      folderError = std::current_exception();
-      break;
+      created.error = std::current_exception();
+      return;
     }
   }
-  decodeAndWrite(images, targets, first, archive, workers);
-  const std::size_t shared = targets.size();
-  if (folderError) {
-    decodeInto(archive, first + shared, images[shared].base64);  // bad data comes before its folder
-    std::rethrow_exception(folderError);
+}
+
+}  // namespace
+
+void stageImages(const std::vector<ImageToStage>& images, const std::filesystem::path& folder,
+                 StoreZipBuilder& archive) {
+  const std::size_t first = archive.entryCount();
+  std::size_t total = 0;
+  for (const ImageToStage& image : images) total += image.size;
+  const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxWorkers);
+  if (workers == 1 || images.size() < 2 || total < kParallelBytes) {
+    for (std::size_t i = 0; i < images.size(); ++i) {
+      archive.layoutEntry(images[i].entryName, images[i].size);
+      stageOne(images[i], folder, first + i, archive);
+    }
+    return;
   }
+
+  // The files are created on a helper while this thread places every entry (whose fresh pages the
+  // system clears one by one): no byte of the archive moves once threads write into it.
+  CreatedFiles created;
+  {
+    std::jthread creator;
+    try {
+      creator = std::jthread([&] { createFiles(images, folder, created); });
+    } catch (const std::system_error&) {
+      createFiles(images, folder, created);
+    }
+    for (const ImageToStage& image : images) archive.layoutEntry(image.entryName, image.size);
+  }
+  decodeAndWrite(images, created.targets, first, archive, workers);
+  const std::size_t shared = created.targets.size();
+  if (created.error) {
+    decodeInto(archive, first + shared, images[shared].base64);  // bad data comes before its folder
+    std::rethrow_exception(created.error);
+  }
+  // From a name already taken on, one after the other, as the later file replaces the earlier.
   for (std::size_t i = shared; i < images.size(); ++i) stageOne(images[i], folder, first + i, archive);
 }
 

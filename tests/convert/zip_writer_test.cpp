@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "convert/local_time.hpp"
@@ -141,6 +143,32 @@ std::string builtArchive(const std::vector<ArchiveEntry>& entries, std::size_t r
                         std::string_view(reinterpret_cast<const char*>(entries[0].data.data()), entries[0].data.size()));
 }
 
+// The staging's way: every entry laid out first, then filled from several threads at once, the
+// last entries first.
+std::string filledArchive(const std::vector<ArchiveEntry>& entries, std::size_t reserve) {
+  StoreZipBuilder builder;
+  builder.reserve(reserve);
+  for (std::size_t i = 1; i < entries.size(); ++i) builder.layoutEntry(entries[i].name, entries[i].data.size());
+  const std::size_t count = builder.entryCount();
+  std::atomic<std::size_t> taken{0};
+  const auto fill = [&] {
+    for (std::size_t n = taken++; n < count; n = taken++) {
+      const std::size_t index = count - 1 - n;
+      const std::vector<std::uint8_t>& data = entries[index + 1].data;
+      builder.fillEntry(index, [&](std::uint8_t* out) {
+        if (!data.empty()) std::memcpy(out, data.data(), data.size());
+      });
+    }
+  };
+  {
+    std::jthread helper(fill);
+    fill();
+  }
+  if (entries.empty()) return builder.finish();
+  return builder.finish(entries[0].name,
+                        std::string_view(reinterpret_cast<const char*>(entries[0].data.data()), entries[0].data.size()));
+}
+
 std::string faultOf(const std::function<std::string()>& write) {
   try {
     write();
@@ -190,6 +218,8 @@ TEST(StoreZipBuilder, ArchivesEqualThePlainWritersOnTheSameEntries) {
     for (const std::size_t reserve : {std::size_t{0}, std::size_t{100}, std::size_t{1} << 20}) {
       const std::string built = builtArchive(entries, reserve);
       EXPECT_EQ(built, referenceLike(built, entries)) << reserve;
+      const std::string filled = filledArchive(entries, reserve);
+      EXPECT_EQ(filled, referenceLike(filled, entries)) << reserve;
     }
   }
 }
@@ -208,6 +238,7 @@ TEST(StoreZipBuilder, FailsLikeThePlainWriterInEntryOrder) {
     const std::string expected = faultOf([&] { return referenceArchive(entries, 0, 0); });
     EXPECT_EQ(faultOf([&] { return StoreZipWriter::write(entries); }), expected);
     EXPECT_EQ(faultOf([&] { return builtArchive(entries, 0); }), expected);
+    EXPECT_EQ(faultOf([&] { return filledArchive(entries, 0); }), expected);
   }
 }
 
@@ -224,6 +255,19 @@ TEST(StoreZipBuilder, AFailedFillTakesItsEntryBack) {
   const std::string archive = builder.finish("p.spine", "proj");
   EXPECT_EQ(archive, referenceLike(archive, {{"p.spine", bytes("proj")}, {"images/a", bytes("aa")}, {"images/c", bytes("c")}}));
   EXPECT_EQ(builder.entryCount(), 0u);
+}
+
+TEST(StoreZipBuilder, AnEntryLaidOutButNotFilledIsNeverFinished) {
+  StoreZipBuilder builder;
+  builder.layoutEntry("images/a", 2);
+  builder.layoutEntry("images/b", 1);
+  builder.fillEntry(1, [](std::uint8_t* out) { *out = 'b'; });
+  EXPECT_THROW(builder.fillEntry(0, [](std::uint8_t*) { throw std::runtime_error("bad data"); }), std::runtime_error);
+  EXPECT_THROW(builder.finish("p.spine", "proj"), std::logic_error);
+  builder.fillEntry(0, [](std::uint8_t* out) { std::memcpy(out, "aa", 2); });
+  EXPECT_EQ(builder.entryData(0), "aa");
+  const std::string archive = builder.finish("p.spine", "proj");
+  EXPECT_EQ(archive, referenceLike(archive, {{"p.spine", bytes("proj")}, {"images/a", bytes("aa")}, {"images/b", bytes("b")}}));
 }
 
 TEST(StoreZipWriter, EmptyListIsOnlyTheEndRecord) {
