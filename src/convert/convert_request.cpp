@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "convert/image_staging.hpp"
 #include "encoding/codecs.hpp"
@@ -104,8 +105,8 @@ std::size_t archiveCapacity(const JsonValue& body, const std::string& folder, st
 // checks that need no decoding come first, for all images: the first image to fail one is
 // where staging ends, with its error reported once the images before it are staged, after its
 // own bad data if it has any (decoding comes before the limits). Nothing after it is decoded.
-void checkAndStageImages(const JsonValue& body, const std::filesystem::path& folderPath, const std::string& folder,
-                 StoreZipBuilder& entries) {
+void checkAndStageImages(const JsonValue& body, const std::filesystem::path& folderPath,
+                         const std::string& folder, StoreZipBuilder& entries) {
   const JsonValue* images = body.find("images");
   if (images == nullptr || !images->isArray()) return;
   std::vector<ImageToStage> staged;
@@ -123,10 +124,12 @@ void checkAndStageImages(const JsonValue& body, const std::filesystem::path& fol
       stop = std::current_exception();
       break;
     }
-    total += next.size;
-    const char* limit = next.size > kMaxImageBytes       ? "单张图片不能超过 32MB"
-                        : total > kMaxTotalImageBytes ? "图片总大小不能超过 128MB"
-                                                      : nullptr;
+    const char* limit = nullptr;
+    if (next.size > kMaxImageBytes) {
+      limit = "单张图片不能超过 32MB";
+    } else if ((total += next.size) > kMaxTotalImageBytes) {
+      limit = "图片总大小不能超过 128MB";
+    }
     if (limit != nullptr) {
       stop = std::make_exception_ptr(std::runtime_error(limit));
       stopData = next.base64;
@@ -138,6 +141,7 @@ void checkAndStageImages(const JsonValue& body, const std::filesystem::path& fol
   checkBase64(stopData);
   if (stop) std::rethrow_exception(stop);
 }
+
 }  // namespace
 
 std::string requireString(const JsonValue& object, const std::string& key) {
