@@ -60,7 +60,7 @@ void decodeAndWrite(const std::vector<ImageToStage>& images, const std::vector<s
     std::vector<std::jthread> helpers;
     try {
       helpers.reserve(workers - 1);
-      for (unsigned n = 1; n < workers; ++n) helpers.emplace_back(work);
+      for (unsigned n = 1; n < workers && n < count; ++n) helpers.emplace_back(work);
     } catch (const std::exception&) {
       // A helper that cannot start leaves its share to the others.
     }
