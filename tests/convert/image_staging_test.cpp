@@ -89,7 +89,8 @@ TEST(StagedImages, TheFirstFailingImageInRequestOrderIsReported) {
   // A missing member or a length that is not whole groups fails before any decoding of that image.
   EXPECT_EQ(stagedError(base, [](JsonValue& b) { imageAt(b, 2).makeObject().erase("dataBase64"); breakData(b, 5); }),
             "连接器请求缺少字段：dataBase64");
-  EXPECT_EQ(stagedError(base, [](JsonValue& b) { breakData(b, 6); setData(b, 4, "QUJDR"); }), "图片数据格式无效");
+  EXPECT_EQ(stagedError(base, [](JsonValue& b) { setData(b, 4, "QUJDR"); setData(b, 5, oversizeBase64()); }),
+            "图片数据格式无效");
   EXPECT_TRUE(temp.leftovers().empty());
 }
 
