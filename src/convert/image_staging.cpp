@@ -14,8 +14,10 @@ namespace connector {
 namespace {
 
 constexpr const char* kCannotWrite = "无法写入临时文件";
-// Below this much decoded data, starting a thread costs more than it saves.
-constexpr std::size_t kParallelBytes = 1'048'576;
+// Below this much decoded data, starting threads costs more than they save; below this much per
+// image, so does creating every file ahead (which also bounds the files made before any decoding).
+constexpr std::size_t kSharedBytes = 1'048'576;
+constexpr std::size_t kSharedBytesPerImage = 262'144;
 constexpr unsigned kMaxWorkers = 4;
 
 void decodeInto(StoreZipBuilder& archive, std::size_t entry, std::string_view base64) {
@@ -96,13 +98,17 @@ void createFiles(const std::vector<ImageToStage>& images, const std::filesystem:
 
 }  // namespace
 
+bool worthSharing(std::size_t imageCount, std::size_t decodedBytes) {
+  return imageCount >= 2 && decodedBytes >= kSharedBytes && decodedBytes / imageCount >= kSharedBytesPerImage;
+}
+
 void stageImages(const std::vector<ImageToStage>& images, const std::filesystem::path& folder,
                  StoreZipBuilder& archive) {
   const std::size_t first = archive.entryCount();
   std::size_t total = 0;
   for (const ImageToStage& image : images) total += image.size;
   const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxWorkers);
-  if (workers == 1 || images.size() < 2 || total < kParallelBytes) {
+  if (workers == 1 || !worthSharing(images.size(), total)) {
     for (std::size_t i = 0; i < images.size(); ++i) {
       archive.layoutEntry(images[i].entryName, images[i].size);
       stageOne(images[i], folder, first + i, archive);

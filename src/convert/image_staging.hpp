@@ -19,6 +19,10 @@ struct ImageToStage {
   std::size_t size = 0;     // decoded
 };
 
+// Whether images of that many decoded bytes in all are shared between threads (when the
+// machine has more than one core): enough in all, and enough per image.
+bool worthSharing(std::size_t imageCount, std::size_t decodedBytes);
+
 // Appends one archive entry per image, decodes each into its entry and writes it to the folder,
 // with the outcome of doing so one image after the other in the given order: the same files, and
 // the error thrown is the first those steps would meet (bad data, then the image's folders, then

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert/convert_request.hpp"
+#include "convert/image_staging.hpp"
 #include "convert/zip_writer.hpp"
 #include "convert_test_support.hpp"
 #include "encoding/codecs.hpp"
@@ -27,11 +28,18 @@ std::string randomBytes(std::mt19937& random, std::size_t size) {
   return bytes;
 }
 
-// Eight images of 256 KiB, each its own bytes: 2 MiB in all, enough to share the work.
+std::size_t decodedBytes(const std::vector<test::RequestImage>& images) {
+  std::size_t total = 0;
+  for (const test::RequestImage& image : images) total += image.bytes.size();
+  return total;
+}
+
+// Eight images of 512 KiB, each its own bytes: enough to share the work.
 std::vector<test::RequestImage> sharedImages() {
   std::mt19937 random(11);
   std::vector<test::RequestImage> images;
-  for (int i = 0; i < 8; ++i) images.push_back({"img" + std::to_string(i) + ".png", randomBytes(random, kMiB / 4)});
+  for (int i = 0; i < 8; ++i) images.push_back({"img" + std::to_string(i) + ".png", randomBytes(random, kMiB / 2)});
+  EXPECT_TRUE(worthSharing(images.size(), decodedBytes(images)));
   return images;
 }
 
@@ -101,6 +109,7 @@ TEST(StagedImages, TheTotalLimitEndsStagingAtTheImageThatCrossesIt) {
   JsonArray images;
   for (int i = 0; i < 6; ++i) images.push_back(JsonObject{{"path", "i" + std::to_string(i) + ".png"}});
   base["images"] = std::move(images);
+  ASSERT_TRUE(worthSharing(4, 128 * kMiB));
   for (std::size_t i = 0; i < 4; ++i) setData(base, i, fullSizeBase64());
   setData(base, 4, "QQ==");
   setData(base, 5, "QQ==");
@@ -152,12 +161,13 @@ TEST(StagedImages, ArchiveAndFilesEqualThePlainWriters) {
   test::PrivateTemp temp;
   std::mt19937 random(3);
   std::vector<test::RequestImage> images;
-  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{2}, 700 * std::size_t{1024},
+  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{2}, 1500 * std::size_t{1024},
                                  std::size_t{99'999}, kMiB + 3, std::size_t{5}, 300 * std::size_t{1024}}) {
     images.push_back({"p" + std::to_string(images.size()) + ".png", randomBytes(random, size)});
   }
   images[3].path = "sub/deeper/图.png";
   images[6].path = "sub\\x.png";
+  ASSERT_TRUE(worthSharing(images.size(), decodedBytes(images)));
   ConvertRequest request = decodeConvertRequest(requestBody(skeletonText("4.2", "art"), "H", images));
 
   std::vector<ArchiveEntry> entries = {{"H.spine", {'p', 'r', 'o', 'j'}}};
