@@ -1,10 +1,13 @@
 #include "convert/convert_request.hpp"
 
 #include <algorithm>
+#include <exception>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "convert/image_staging.hpp"
 #include "encoding/codecs.hpp"
 #include "encoding/json_parser.hpp"
 #include "platform/text.hpp"
@@ -98,25 +101,45 @@ std::size_t archiveCapacity(const JsonValue& body, const std::string& folder, st
   return overhead + std::min(data, kMaxTotalImageBytes + kMaxImageBytes);
 }
 
-// Decodes, checks, writes and keeps each image in request order.
-void stageImages(const JsonValue& body, const std::filesystem::path& folderPath, const std::string& folder,
-                 StoreZipBuilder& entries) {
+// Checks, decodes, writes and keeps each image as if one after the other in request order. The
+// checks that need no decoding come first, for all images: the first image to fail one is
+// where staging ends, with its error reported once the images before it are staged, after its
+// own bad data if it has any (decoding comes before the limits). Nothing after it is decoded.
+void checkAndStageImages(const JsonValue& body, const std::filesystem::path& folderPath,
+                         const std::string& folder, StoreZipBuilder& entries) {
   const JsonValue* images = body.find("images");
   if (images == nullptr || !images->isArray()) return;
+  std::vector<ImageToStage> staged;
+  std::exception_ptr stop;
+  std::string_view stopData;  // the failing image's data when its error comes after its decoding
   std::size_t total = 0;
   for (const JsonValue& image : images->asArray()) {
-    const std::string imagePath = checkRelativePath(stringMember(image, "path"), "图片");
-    const std::string_view text = stringMember(image, "dataBase64");
-    const std::size_t size = base64DecodedSize(text);
-    entries.addEntry(folder + "/" + imagePath, size,
-                     [text](std::uint8_t* out) { decodeBase64Into(text, out); });
-    if (size > kMaxImageBytes) throw std::runtime_error("单张图片不能超过 32MB");
-    total += size;
-    if (total > kMaxTotalImageBytes) throw std::runtime_error("图片总大小不能超过 128MB");
-    const std::filesystem::path target = folderPath / pathFromUtf8(imagePath);
-    ConversionWorkspace::ensureDirectories(target.parent_path());
-    ConversionWorkspace::writeFile(target, entries.entryData(entries.entryCount() - 1), "无法写入临时文件");
+    ImageToStage next;
+    try {
+      next.path = checkRelativePath(stringMember(image, "path"), "图片");
+      next.base64 = stringMember(image, "dataBase64");
+      next.size = base64DecodedSize(next.base64);
+      next.entryName = folder + "/" + next.path;
+    } catch (...) {
+      stop = std::current_exception();
+      break;
+    }
+    const char* limit = nullptr;
+    if (next.size > kMaxImageBytes) {
+      limit = "单张图片不能超过 32MB";
+    } else if ((total += next.size) > kMaxTotalImageBytes) {
+      limit = "图片总大小不能超过 128MB";
+    }
+    if (limit != nullptr) {
+      stop = std::make_exception_ptr(std::runtime_error(limit));
+      stopData = next.base64;
+      break;
+    }
+    staged.push_back(std::move(next));
   }
+  stageImages(staged, folderPath, entries);
+  checkBase64(stopData);
+  if (stop) std::rethrow_exception(stop);
 }
 
 }  // namespace
@@ -156,7 +179,7 @@ ConvertRequest decodeConvertRequest(const JsonValue& body) {
   ConversionWorkspace::ensureDirectories(folderPath);
   StoreZipBuilder images;
   images.reserve(archiveCapacity(body, folder, skeletonText.size()));
-  stageImages(body, folderPath, folder, images);
+  checkAndStageImages(body, folderPath, folder, images);
 
   return ConvertRequest{std::move(workspace), std::move(jsonPath), std::move(projectPath),
                         std::move(projectName), std::move(spineVersion), std::move(images)};

@@ -105,6 +105,10 @@ void ConversionWorkspace::writeFile(const std::filesystem::path& path, std::stri
   if (!workspace_files::writePrivateFile(path, bytes)) throw std::runtime_error(failureMessage);
 }
 
+bool ConversionWorkspace::createNewFile(const std::filesystem::path& path) {
+  return workspace_files::createNewPrivateFile(path);
+}
+
 // Each missing level is made private like the workspace itself.
 void ConversionWorkspace::ensureDirectories(const std::filesystem::path& path) {
   using workspace_files::EntryKind;

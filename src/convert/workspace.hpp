@@ -25,6 +25,9 @@ class ConversionWorkspace {
   static void writeFile(const std::filesystem::path& path, std::string_view bytes,
                         const char* failureMessage);
   static void ensureDirectories(const std::filesystem::path& path);
+  // Creates an empty file where nothing of that name exists yet (as the file system compares
+  // names); false if something does, or the file cannot be made.
+  static bool createNewFile(const std::filesystem::path& path);
 
  private:
   explicit ConversionWorkspace(std::filesystem::path directory) : directory_(std::move(directory)) {}

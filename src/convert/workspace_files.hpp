@@ -11,6 +11,9 @@ namespace connector::workspace_files {
 
 // Creates one directory (no parents) readable by this user alone; false if it was not created.
 bool createPrivateDirectory(const std::filesystem::path& path) noexcept;
+// Creates an empty file readable by this user alone, only if nothing of that name exists yet
+// (the file system's own notion of a name, with its case rules); false otherwise.
+bool createNewPrivateFile(const std::filesystem::path& path) noexcept;
 // Creates or truncates the file, readable by this user alone, writes all bytes and closes it;
 // false on any failure. The file is never inherited by a child process.
 bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept;

@@ -14,6 +14,11 @@ bool createPrivateDirectory(const std::filesystem::path& path) noexcept {
   return ::mkdir(path.c_str(), 0700) == 0;
 }
 
+bool createNewPrivateFile(const std::filesystem::path& path) noexcept {
+  UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  return file && file.close();
+}
+
 bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept {
   UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!file) return false;

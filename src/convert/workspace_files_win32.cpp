@@ -10,6 +10,12 @@ bool createPrivateDirectory(const std::filesystem::path& path) noexcept {
   return CreateDirectoryW(path.c_str(), nullptr) != 0;
 }
 
+bool createNewPrivateFile(const std::filesystem::path& path) noexcept {
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file && CloseHandle(file.release()) != 0;
+}
+
 bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept {
   UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));

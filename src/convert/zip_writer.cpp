@@ -100,26 +100,38 @@ void StoreZipBuilder::reserve(std::size_t bytes) {
 
 void StoreZipBuilder::addEntry(std::string_view name, std::size_t size,
                                const std::function<void(std::uint8_t*)>& fill) {
+  const std::size_t index = layoutEntry(name, size);
+  try {
+    fillEntry(index, fill);
+  } catch (...) {
+    bytes_.resize(entries_.back().headerAt);
+    entries_.pop_back();
+    throw;
+  }
+}
+
+std::size_t StoreZipBuilder::layoutEntry(std::string_view name, std::size_t size) {
   Entry entry;
   entry.name = std::string(name);
   entry.nameAccepted = normalizeName(name, entry.stored);
   if (!entry.nameAccepted) entry.stored = entry.name;  // only holds the place: finish refuses it
   entry.size = size;
   entry.headerAt = bytes_.size();
-  const std::size_t dataAt = entry.headerAt + kLocalHeaderSize + entry.stored.size();
-  bytes_.resize(dataAt + size);
-  auto* data = reinterpret_cast<std::uint8_t*>(bytes_.data() + dataAt);
-  try {
-    fill(data);
-  } catch (...) {
-    bytes_.resize(entry.headerAt);
-    throw;
-  }
-  // Right after the fill, while the bytes are still in the processor's caches.
-  entry.crc = crc32(data, size);
-  FieldWriter header(bytes_.data() + entry.headerAt);
-  writeLocalHeader(header, DosTimestamp{}, entry.crc, size, entry.stored);  // stamped in finish
+  bytes_.resize(entry.headerAt + kLocalHeaderSize + entry.stored.size() + size);
   entries_.push_back(std::move(entry));
+  return entries_.size() - 1;
+}
+
+void StoreZipBuilder::fillEntry(std::size_t index, const std::function<void(std::uint8_t*)>& fill) {
+  Entry& entry = entries_.at(index);
+  char* header = bytes_.data() + entry.headerAt;
+  auto* data = reinterpret_cast<std::uint8_t*>(header + kLocalHeaderSize + entry.stored.size());
+  fill(data);
+  // Right after the fill, while the bytes are still in the processor's caches.
+  entry.crc = crc32(data, entry.size);
+  FieldWriter out(header);
+  writeLocalHeader(out, DosTimestamp{}, entry.crc, entry.size, entry.stored);  // stamped in finish
+  entry.filled = true;
 }
 
 std::string_view StoreZipBuilder::entryData(std::size_t index) const {
@@ -154,6 +166,7 @@ std::string StoreZipBuilder::build(const std::string* leadingName, std::string_v
   std::size_t offset = leadingSize;
   std::size_t directorySize = leadingName != nullptr ? kCentralHeaderSize + leading.size() : 0;
   for (const Entry& entry : entries_) {
+    if (!entry.filled) throw std::logic_error("ZIP entry laid out but never filled");
     if (!entry.nameAccepted) throw std::runtime_error(kBadName);
     if (entry.stored.size() > kMaxNameLength || entry.size > kMaxStoreValue || offset > kMaxStoreValue) {
       throw std::runtime_error(kTooLarge);

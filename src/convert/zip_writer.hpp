@@ -29,6 +29,12 @@ class StoreZipBuilder {
   // the entry is taken back and the error passed on.
   void addEntry(std::string_view name, std::size_t size,
                 const std::function<void(std::uint8_t*)>& fill);
+  // The same in two halves, so that several threads can fill entries at once: an entry's place is
+  // fixed by the sizes of those before it, so once every entry is laid out no byte moves, and each
+  // fill writes only its own entry. Layout returns the entry's index. A failed fill leaves its
+  // entry unfilled, and an archive with an unfilled entry is never finished.
+  std::size_t layoutEntry(std::string_view name, std::size_t size);
+  void fillEntry(std::size_t index, const std::function<void(std::uint8_t*)>& fill);
   std::size_t entryCount() const noexcept { return entries_.size(); }
   const std::string& entryName(std::size_t index) const { return entries_.at(index).name; }
   std::string_view entryData(std::size_t index) const;
@@ -45,6 +51,7 @@ class StoreZipBuilder {
     std::uint32_t crc = 0;
     std::size_t size = 0;
     std::size_t headerAt = 0;  // local header offset counted from the first added entry
+    bool filled = false;
   };
   std::string build(const std::string* leadingName, std::string_view leadingData);
 

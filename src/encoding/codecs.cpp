@@ -110,6 +110,13 @@ void decodeBase64Into(std::string_view text, std::uint8_t* out) {
   }
 }
 
+void checkBase64(std::string_view text) {
+  const std::size_t dataLength = base64DataLength(text);
+  for (const char c : text.substr(0, dataLength)) {
+    if ((kBase64At3[static_cast<unsigned char>(c)] & kBad) != 0) failBase64();
+  }
+}
+
 std::vector<std::uint8_t> decodeBase64(std::string_view text) {
   std::vector<std::uint8_t> bytes(base64DecodedSize(text));
   decodeBase64Into(text, bytes.data());

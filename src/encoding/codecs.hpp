@@ -13,6 +13,8 @@ std::vector<std::uint8_t> decodeBase64(std::string_view text);
 // (fails only on a length that is not whole groups), then the decoding into that many bytes.
 std::size_t base64DecodedSize(std::string_view text);
 void decodeBase64Into(std::string_view text, std::uint8_t* out);
+// Fails exactly when decodeBase64 would, without writing the bytes anywhere.
+void checkBase64(std::string_view text);
 // Test and tool helper: standard Base64 with padding.
 std::string encodeBase64(std::string_view bytes);
 // "+" -> space, %XX -> byte; throws std::runtime_error("URL 编码无效") on a bad escape.

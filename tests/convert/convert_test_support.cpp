@@ -5,6 +5,8 @@
 #include <exception>
 #include <stdexcept>
 
+#include "convert/zip_writer.hpp"
+
 #include "encoding/codecs.hpp"
 #include "platform/text.hpp"
 
@@ -75,7 +77,94 @@ std::string slice(std::string_view data, std::size_t at, std::size_t length) {
   return std::string(data.substr(at, length));
 }
 
+void put16(std::string& out, std::uint32_t value) {
+  out += static_cast<char>(value & 0xFF);
+  out += static_cast<char>((value >> 8) & 0xFF);
+}
+
+void put32(std::string& out, std::uint32_t value) {
+  put16(out, value & 0xFFFF);
+  put16(out, value >> 16);
+}
+
 }  // namespace
+
+// The byte-wise table method: one look-up, shift and exclusive-or per byte.
+std::uint32_t referenceCrc32(const std::uint8_t* data, std::size_t size) {
+  static const std::vector<std::uint32_t> table = [] {
+    std::vector<std::uint32_t> t(256);
+    for (std::uint32_t n = 0; n < 256; ++n) {
+      std::uint32_t c = n;
+      for (int bit = 0; bit < 8; ++bit) c = (c & 1u) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[n] = c;
+    }
+    return t;
+  }();
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFFu] ^ (crc >> 8);
+  return ~crc;
+}
+
+// The plain writer: every entry appended in one pass, then the directory and the end record.
+// It takes the timestamp so that archives can be compared byte for byte.
+std::string referenceArchive(const std::vector<ArchiveEntry>& entries, std::uint32_t time, std::uint32_t date) {
+  if (entries.size() > 65'535) throw std::runtime_error("ZIP 文件数量过多");
+  std::string archive;
+  struct Kept {
+    std::string name;
+    std::uint32_t crc, size, offset;
+  };
+  std::vector<Kept> kept;
+  for (const ArchiveEntry& entry : entries) {
+    const std::string name = normalizeEntryName(entry.name);
+    if (name.size() > 65'535 || entry.data.size() > 0xFFFFFFFFu || archive.size() > 0xFFFFFFFFu) {
+      throw std::runtime_error("ZIP 文件超过 Store 格式限制");
+    }
+    const Kept k{name, referenceCrc32(entry.data.data(), entry.data.size()),
+                 static_cast<std::uint32_t>(entry.data.size()), static_cast<std::uint32_t>(archive.size())};
+    put32(archive, 0x04034B50);
+    for (const std::uint32_t field : {20u, 0x0800u, 0u, time, date}) put16(archive, field);
+    put32(archive, k.crc);
+    put32(archive, k.size);
+    put32(archive, k.size);
+    put16(archive, static_cast<std::uint32_t>(name.size()));
+    put16(archive, 0);
+    archive += name;
+    archive.append(entry.data.begin(), entry.data.end());
+    kept.push_back(k);
+  }
+  const std::size_t directory = archive.size();
+  for (const Kept& k : kept) {
+    put32(archive, 0x02014B50);
+    for (const std::uint32_t field : {20u, 20u, 0x0800u, 0u, time, date}) {
+      put16(archive, field);
+    }
+    put32(archive, k.crc);
+    put32(archive, k.size);
+    put32(archive, k.size);
+    put16(archive, static_cast<std::uint32_t>(k.name.size()));
+    for (int i = 0; i < 4; ++i) put16(archive, 0);
+    put32(archive, 0);
+    put32(archive, k.offset);
+    archive += k.name;
+  }
+  const std::size_t directorySize = archive.size() - directory;
+  put32(archive, 0x06054B50);
+  put16(archive, 0);
+  put16(archive, 0);
+  put16(archive, static_cast<std::uint32_t>(kept.size()));
+  put16(archive, static_cast<std::uint32_t>(kept.size()));
+  put32(archive, static_cast<std::uint32_t>(directorySize));
+  put32(archive, static_cast<std::uint32_t>(directory));
+  put16(archive, 0);
+  return archive;
+}
+
+// The reference archive with the timestamp the written one carries (the clock may tick between).
+std::string referenceLike(const std::string& written, const std::vector<ArchiveEntry>& entries) {
+  const bool stamped = written.size() > 22;
+  return referenceArchive(entries, stamped ? read16(written, 10) : 0, stamped ? read16(written, 12) : 0);
+}
 
 std::vector<ZipFile> readZip(std::string_view archive) {
   std::vector<ZipFile> files;

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "convert/zip_writer.hpp"
 #include "encoding/json.hpp"
 #include "support/test_helpers.hpp"
 
@@ -48,5 +49,13 @@ struct ZipFile {
 };
 // The files of an archive, read through its central directory; fails the test on a malformed one.
 std::vector<ZipFile> readZip(std::string_view archive);
+
+// The byte-wise table method: one look-up, shift and exclusive-or per byte.
+std::uint32_t referenceCrc32(const std::uint8_t* data, std::size_t size);
+// The plain writer: every entry appended in one pass, then the directory and the end record, with
+// the timestamp given so that archives can be compared byte for byte.
+std::string referenceArchive(const std::vector<ArchiveEntry>& entries, std::uint32_t time, std::uint32_t date);
+// The reference archive with the timestamp the written one carries (the clock may tick between).
+std::string referenceLike(const std::string& written, const std::vector<ArchiveEntry>& entries);
 
 }  // namespace connector::test

@@ -2,17 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "convert/local_time.hpp"
+#include "convert_test_support.hpp"
 
 namespace connector {
 namespace {
+
+using test::referenceArchive;
+using test::referenceCrc32;
+using test::referenceLike;
 
 std::vector<std::uint8_t> bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
@@ -38,93 +45,6 @@ std::string errorOf(const std::vector<ArchiveEntry>& entries) {
   return "(no error)";
 }
 
-// The byte-wise table method: one look-up, shift and exclusive-or per byte.
-std::uint32_t referenceCrc32(const std::uint8_t* data, std::size_t size) {
-  static const std::vector<std::uint32_t> table = [] {
-    std::vector<std::uint32_t> t(256);
-    for (std::uint32_t n = 0; n < 256; ++n) {
-      std::uint32_t c = n;
-      for (int bit = 0; bit < 8; ++bit) c = (c & 1u) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[n] = c;
-    }
-    return t;
-  }();
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFFu] ^ (crc >> 8);
-  return ~crc;
-}
-
-void put16(std::string& out, std::uint32_t value) {
-  out += static_cast<char>(value & 0xFF);
-  out += static_cast<char>((value >> 8) & 0xFF);
-}
-
-void put32(std::string& out, std::uint32_t value) {
-  put16(out, value & 0xFFFF);
-  put16(out, value >> 16);
-}
-
-// The plain writer: every entry appended in one pass, then the directory and the end record.
-// It takes the timestamp so that archives can be compared byte for byte.
-std::string referenceArchive(const std::vector<ArchiveEntry>& entries, std::uint32_t time, std::uint32_t date) {
-  if (entries.size() > 65'535) throw std::runtime_error("ZIP 文件数量过多");
-  std::string archive;
-  struct Kept {
-    std::string name;
-    std::uint32_t crc, size, offset;
-  };
-  std::vector<Kept> kept;
-  for (const ArchiveEntry& entry : entries) {
-    const std::string name = normalizeEntryName(entry.name);
-    if (name.size() > 65'535 || entry.data.size() > 0xFFFFFFFFu || archive.size() > 0xFFFFFFFFu) {
-      throw std::runtime_error("ZIP 文件超过 Store 格式限制");
-    }
-    const Kept k{name, referenceCrc32(entry.data.data(), entry.data.size()),
-                 static_cast<std::uint32_t>(entry.data.size()), static_cast<std::uint32_t>(archive.size())};
-    put32(archive, 0x04034B50);
-    for (const std::uint32_t field : {20u, 0x0800u, 0u, time, date}) put16(archive, field);
-    put32(archive, k.crc);
-    put32(archive, k.size);
-    put32(archive, k.size);
-    put16(archive, static_cast<std::uint32_t>(name.size()));
-    put16(archive, 0);
-    archive += name;
-    archive.append(entry.data.begin(), entry.data.end());
-    kept.push_back(k);
-  }
-  const std::size_t directory = archive.size();
-  for (const Kept& k : kept) {
-    put32(archive, 0x02014B50);
-    for (const std::uint32_t field : {20u, 20u, 0x0800u, 0u, time, date}) {
-      put16(archive, field);
-    }
-    put32(archive, k.crc);
-    put32(archive, k.size);
-    put32(archive, k.size);
-    put16(archive, static_cast<std::uint32_t>(k.name.size()));
-    for (int i = 0; i < 4; ++i) put16(archive, 0);
-    put32(archive, 0);
-    put32(archive, k.offset);
-    archive += k.name;
-  }
-  const std::size_t directorySize = archive.size() - directory;
-  put32(archive, 0x06054B50);
-  put16(archive, 0);
-  put16(archive, 0);
-  put16(archive, static_cast<std::uint32_t>(kept.size()));
-  put16(archive, static_cast<std::uint32_t>(kept.size()));
-  put32(archive, static_cast<std::uint32_t>(directorySize));
-  put32(archive, static_cast<std::uint32_t>(directory));
-  put16(archive, 0);
-  return archive;
-}
-
-// The reference archive with the timestamp the written one carries (the clock may tick between).
-std::string referenceLike(const std::string& written, const std::vector<ArchiveEntry>& entries) {
-  const bool stamped = written.size() > 22;
-  return referenceArchive(entries, stamped ? read16(written, 10) : 0, stamped ? read16(written, 12) : 0);
-}
-
 // The conversion's way: all but the first entry added, their data written in place, then the
 // first given to finish.
 std::string builtArchive(const std::vector<ArchiveEntry>& entries, std::size_t reserve) {
@@ -135,6 +55,32 @@ std::string builtArchive(const std::vector<ArchiveEntry>& entries, std::size_t r
     builder.addEntry(entries[i].name, data.size(), [&](std::uint8_t* out) {
       if (!data.empty()) std::memcpy(out, data.data(), data.size());
     });
+  }
+  if (entries.empty()) return builder.finish();
+  return builder.finish(entries[0].name,
+                        std::string_view(reinterpret_cast<const char*>(entries[0].data.data()), entries[0].data.size()));
+}
+
+// The staging's way: every entry laid out first, then filled from several threads at once, the
+// last entries first.
+std::string filledArchive(const std::vector<ArchiveEntry>& entries, std::size_t reserve) {
+  StoreZipBuilder builder;
+  builder.reserve(reserve);
+  for (std::size_t i = 1; i < entries.size(); ++i) builder.layoutEntry(entries[i].name, entries[i].data.size());
+  const std::size_t count = builder.entryCount();
+  std::atomic<std::size_t> taken{0};
+  const auto fill = [&] {
+    for (std::size_t n = taken++; n < count; n = taken++) {
+      const std::size_t index = count - 1 - n;
+      const std::vector<std::uint8_t>& data = entries[index + 1].data;
+      builder.fillEntry(index, [&](std::uint8_t* out) {
+        if (!data.empty()) std::memcpy(out, data.data(), data.size());
+      });
+    }
+  };
+  {
+    std::jthread helper(fill);
+    fill();
   }
   if (entries.empty()) return builder.finish();
   return builder.finish(entries[0].name,
@@ -190,6 +136,8 @@ TEST(StoreZipBuilder, ArchivesEqualThePlainWritersOnTheSameEntries) {
     for (const std::size_t reserve : {std::size_t{0}, std::size_t{100}, std::size_t{1} << 20}) {
       const std::string built = builtArchive(entries, reserve);
       EXPECT_EQ(built, referenceLike(built, entries)) << reserve;
+      const std::string filled = filledArchive(entries, reserve);
+      EXPECT_EQ(filled, referenceLike(filled, entries)) << reserve;
     }
   }
 }
@@ -208,6 +156,7 @@ TEST(StoreZipBuilder, FailsLikeThePlainWriterInEntryOrder) {
     const std::string expected = faultOf([&] { return referenceArchive(entries, 0, 0); });
     EXPECT_EQ(faultOf([&] { return StoreZipWriter::write(entries); }), expected);
     EXPECT_EQ(faultOf([&] { return builtArchive(entries, 0); }), expected);
+    EXPECT_EQ(faultOf([&] { return filledArchive(entries, 0); }), expected);
   }
 }
 
@@ -224,6 +173,19 @@ TEST(StoreZipBuilder, AFailedFillTakesItsEntryBack) {
   const std::string archive = builder.finish("p.spine", "proj");
   EXPECT_EQ(archive, referenceLike(archive, {{"p.spine", bytes("proj")}, {"images/a", bytes("aa")}, {"images/c", bytes("c")}}));
   EXPECT_EQ(builder.entryCount(), 0u);
+}
+
+TEST(StoreZipBuilder, AnEntryLaidOutButNotFilledIsNeverFinished) {
+  StoreZipBuilder builder;
+  builder.layoutEntry("images/a", 2);
+  builder.layoutEntry("images/b", 1);
+  builder.fillEntry(1, [](std::uint8_t* out) { *out = 'b'; });
+  EXPECT_THROW(builder.fillEntry(0, [](std::uint8_t*) { throw std::runtime_error("bad data"); }), std::runtime_error);
+  EXPECT_THROW(builder.finish("p.spine", "proj"), std::logic_error);
+  builder.fillEntry(0, [](std::uint8_t* out) { std::memcpy(out, "aa", 2); });
+  EXPECT_EQ(builder.entryData(0), "aa");
+  const std::string archive = builder.finish("p.spine", "proj");
+  EXPECT_EQ(archive, referenceLike(archive, {{"p.spine", bytes("proj")}, {"images/a", bytes("aa")}, {"images/b", bytes("b")}}));
 }
 
 TEST(StoreZipWriter, EmptyListIsOnlyTheEndRecord) {

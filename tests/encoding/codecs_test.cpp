@@ -46,6 +46,7 @@ TEST(Base64, RefusesMalformedText) {
                            "QU-_", "data:image/png;base64,QQ==", "QUJ\xC3\x84"}) {
     SCOPED_TRACE(text);
     EXPECT_EQ(faultOf([&] { decodeBase64(text); }), "图片数据格式无效");
+    EXPECT_EQ(faultOf([&] { checkBase64(text); }), "图片数据格式无效");
   }
 }
 
@@ -102,6 +103,8 @@ TEST(Base64, EqualsTheOneCharacterDecoderOnRandomText) {
       }
       SCOPED_TRACE(text);
       const std::optional<std::string> expected = referenceBase64(text);
+      // The check without output fails exactly when the decoding does.
+      EXPECT_EQ(faultOf([&] { checkBase64(text); }), expected ? "ok" : "图片数据格式无效");
       if (expected) {
         EXPECT_EQ(asText(decodeBase64(text)), *expected);
         EXPECT_EQ(base64DecodedSize(text), expected->size());
