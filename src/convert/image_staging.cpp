@@ -49,7 +49,7 @@ void decodeAndWrite(const std::vector<ImageToStage>& images, const std::vector<s
     for (std::size_t i = next++; i < count && i < lowestFailure.load(); i = next++) {
       try {
         decodeInto(archive, first + i, images[i].base64);
-        ConversionWorkspace::writeFile(targets[i], archive.entryData(first + i), kCannotWrite);
+        ConversionWorkspace::fillNewFile(targets[i], archive.entryData(first + i), kCannotWrite);
       } catch (...) {
         errors[i] = std::current_exception();
         std::size_t lowest = lowestFailure.load();

@@ -105,6 +105,11 @@ void ConversionWorkspace::writeFile(const std::filesystem::path& path, std::stri
   if (!workspace_files::writePrivateFile(path, bytes)) throw std::runtime_error(failureMessage);
 }
 
+void ConversionWorkspace::fillNewFile(const std::filesystem::path& path, std::string_view bytes,
+                                      const char* failureMessage) {
+  if (!workspace_files::fillNewPrivateFile(path, bytes)) throw std::runtime_error(failureMessage);
+}
+
 bool ConversionWorkspace::createNewFile(const std::filesystem::path& path) {
   return workspace_files::createNewPrivateFile(path);
 }

@@ -28,6 +28,8 @@ class ConversionWorkspace {
   // Creates an empty file where nothing of that name exists yet (as the file system compares
   // names); false if something does, or the file cannot be made.
   static bool createNewFile(const std::filesystem::path& path);
+  // Writes into a file createNewFile made; throws failureMessage as writeFile does.
+  static void fillNewFile(const std::filesystem::path& path, std::string_view bytes, const char* failureMessage);
 
  private:
   explicit ConversionWorkspace(std::filesystem::path directory) : directory_(std::move(directory)) {}

@@ -17,6 +17,10 @@ bool createNewPrivateFile(const std::filesystem::path& path) noexcept;
 // Creates or truncates the file, readable by this user alone, writes all bytes and closes it;
 // false on any failure. The file is never inherited by a child process.
 bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept;
+// Writes all bytes into the empty file createNewPrivateFile made and closes it. Nothing is
+// truncated: ext4 starts writing a file to disk as soon as it is closed after a truncation, and
+// the workspace is deleted long before that is of any use.
+bool fillNewPrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept;
 
 // The whole content of a file, or nothing when it cannot be opened or read. The file is never
 // inherited by a child process.

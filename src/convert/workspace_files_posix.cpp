@@ -19,8 +19,9 @@ bool createNewPrivateFile(const std::filesystem::path& path) noexcept {
   return file && file.close();
 }
 
-bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept {
-  UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+namespace {
+
+bool writeAndClose(UniqueFd file, std::string_view bytes) noexcept {
   if (!file) return false;
   while (!bytes.empty()) {
     const ssize_t written = ::write(file.get(), bytes.data(), bytes.size());
@@ -31,6 +32,17 @@ bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes)
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return file.close();
+}
+
+}  // namespace
+
+bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept {
+  return writeAndClose(
+      UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600)), bytes);
+}
+
+bool fillNewPrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept {
+  return writeAndClose(UniqueFd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW)), bytes);
 }
 
 std::optional<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path) {

@@ -5,20 +5,9 @@
 
 namespace connector::workspace_files {
 
-// The user's temporary folder already gives new entries an ACL of this user (and the system).
-bool createPrivateDirectory(const std::filesystem::path& path) noexcept {
-  return CreateDirectoryW(path.c_str(), nullptr) != 0;
-}
+namespace {
 
-bool createNewPrivateFile(const std::filesystem::path& path) noexcept {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file && CloseHandle(file.release()) != 0;
-}
-
-bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+bool writeAndClose(UniqueHandle file, std::string_view bytes) noexcept {
   if (!file) return false;
   while (!bytes.empty()) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
@@ -27,6 +16,31 @@ bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes)
     bytes.remove_prefix(written);
   }
   return CloseHandle(file.release()) != 0;
+}
+
+UniqueHandle openForWriting(const std::filesystem::path& path, DWORD disposition) noexcept {
+  return UniqueHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+}  // namespace
+
+// The user's temporary folder already gives new entries an ACL of this user (and the system).
+bool createPrivateDirectory(const std::filesystem::path& path) noexcept {
+  return CreateDirectoryW(path.c_str(), nullptr) != 0;
+}
+
+bool createNewPrivateFile(const std::filesystem::path& path) noexcept {
+  UniqueHandle file = openForWriting(path, CREATE_NEW);
+  return file && CloseHandle(file.release()) != 0;
+}
+
+bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept {
+  return writeAndClose(openForWriting(path, CREATE_ALWAYS), bytes);
+}
+
+bool fillNewPrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept {
+  return writeAndClose(openForWriting(path, OPEN_EXISTING), bytes);
 }
 
 std::optional<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path) {
