@@ -29,7 +29,7 @@ HttpResponse zipResponse(ConvertResult result, const std::string& fileName, cons
   response.headers["Access-Control-Expose-Headers"] = "X-Spine-File-Name, X-Spine-Editor-Version";
   addCorsHeaders(response, origin);
   // The archive may be hundreds of MiB: it becomes the body as it is, without a copy.
-  response.body = std::move(result.archive);
+  response.largeBody = std::move(result.archive);
   return response;
 }
 

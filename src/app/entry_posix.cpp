@@ -24,8 +24,8 @@ constexpr int kLargeBufferBytes = 1 << 20;
 
 int main() {
   using namespace connector;
-  // A conversion's buffers (the request body as it grows, the archive) are megabytes each and
-  // served on any pool thread. A fixed threshold maps every one of them on its own and gives it
+  // A conversion's other buffers (a 3.8 skeleton's tree and text, the project file read back)
+  // can be megabytes each and are made on any pool thread. A fixed threshold maps every one of them on its own and gives it
   // back when freed; glibc's sliding default would keep them in per-thread arenas, so the
   // resident size would climb from one request to the next.
   mallopt(M_MMAP_THRESHOLD, kLargeBufferBytes);

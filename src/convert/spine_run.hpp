@@ -6,12 +6,13 @@
 #include <vector>
 
 #include "encoding/json.hpp"
+#include "platform/byte_buffer.hpp"
 #include "platform/process_runner.hpp"
 
 namespace connector {
 
 struct ConvertResult {
-  std::string archive;  // the ZIP bytes, ready to become a reply body as they are
+  ByteBuffer archive;  // the ZIP bytes, ready to become a reply body as they are
   std::string editorVersion;
 };
 

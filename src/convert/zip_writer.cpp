@@ -104,7 +104,7 @@ void StoreZipBuilder::addEntry(std::string_view name, std::size_t size,
   try {
     fillEntry(index, fill);
   } catch (...) {
-    bytes_.resize(entries_.back().headerAt);
+    bytes_.truncate(entries_.back().headerAt);
     entries_.pop_back();
     throw;
   }
@@ -117,7 +117,10 @@ std::size_t StoreZipBuilder::layoutEntry(std::string_view name, std::size_t size
   if (!entry.nameAccepted) entry.stored = entry.name;  // only holds the place: finish refuses it
   entry.size = size;
   entry.headerAt = bytes_.size();
-  bytes_.resize(entry.headerAt + kLocalHeaderSize + entry.stored.size() + size);
+  // Made writable but not written: whichever thread fills the entry takes its memory.
+  const std::size_t length = kLocalHeaderSize + entry.stored.size() + size;
+  bytes_.room(length);
+  bytes_.grow(length);
   entries_.push_back(std::move(entry));
   return entries_.size() - 1;
 }
@@ -136,19 +139,19 @@ void StoreZipBuilder::fillEntry(std::size_t index, const std::function<void(std:
 
 std::string_view StoreZipBuilder::entryData(std::size_t index) const {
   const Entry& entry = entries_.at(index);
-  return std::string_view(bytes_).substr(entry.headerAt + kLocalHeaderSize + entry.stored.size(), entry.size);
+  return bytes_.view().substr(entry.headerAt + kLocalHeaderSize + entry.stored.size(), entry.size);
 }
 
-std::string StoreZipBuilder::finish(std::string_view firstName, std::string_view firstData) {
+ByteBuffer StoreZipBuilder::finish(std::string_view firstName, std::string_view firstData) {
   const std::string name(firstName);
   return build(&name, firstData);
 }
 
-std::string StoreZipBuilder::finish() {
+ByteBuffer StoreZipBuilder::finish() {
   return build(nullptr, {});
 }
 
-std::string StoreZipBuilder::build(const std::string* leadingName, std::string_view leadingData) {
+ByteBuffer StoreZipBuilder::build(const std::string* leadingName, std::string_view leadingData) {
   const std::size_t count = entries_.size() + (leadingName != nullptr ? 1 : 0);
   if (count > kMaxEntries) throw std::runtime_error(kTooManyEntries);
   const DosTimestamp stamp = dosTimestamp(currentLocalTime());
@@ -181,7 +184,9 @@ std::string StoreZipBuilder::build(const std::string* leadingName, std::string_v
   }
 
   const std::size_t added = bytes_.size();
-  bytes_.resize(directoryOffset + directorySize + kEndRecordSize);
+  const std::size_t total = directoryOffset + directorySize + kEndRecordSize;
+  bytes_.room(total - added);
+  bytes_.grow(total - added);
   char* base = bytes_.data();
   if (leadingSize > 0 && added > 0) std::memmove(base + leadingSize, base, added);
   std::uint32_t leadingCrc = 0;
@@ -204,8 +209,8 @@ std::string StoreZipBuilder::build(const std::string* leadingName, std::string_v
   out.u16(static_cast<std::uint16_t>(count)).u16(static_cast<std::uint16_t>(count));
   out.u32(static_cast<std::uint32_t>(directorySize)).u32(static_cast<std::uint32_t>(directoryOffset)).u16(0);
 
-  std::string archive = std::move(bytes_);
-  bytes_.clear();
+  ByteBuffer archive = std::move(bytes_);
+  bytes_ = ByteBuffer();
   entries_.clear();
   return archive;
 }
@@ -227,8 +232,9 @@ std::string StoreZipWriter::write(const std::vector<ArchiveEntry>& entries) {
       if (!data.empty()) std::memcpy(out, data.data(), data.size());
     });
   }
-  if (entries.empty()) return builder.finish();
-  return builder.finish(entries.front().name, view(entries.front().data));
+  const ByteBuffer archive =
+      entries.empty() ? builder.finish() : builder.finish(entries.front().name, view(entries.front().data));
+  return std::string(archive.view());
 }
 
 }  // namespace connector

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert/crc32.hpp"
+#include "platform/byte_buffer.hpp"
 
 namespace connector {
 
@@ -15,7 +16,7 @@ struct ArchiveEntry {
   std::vector<std::uint8_t> data;
 };
 
-// Builds an archive in the one string that becomes the reply body, each entry's data written once,
+// Builds an archive in the one buffer that becomes the reply body, each entry's data written once,
 // straight into its place. The conversion has its images before Spine writes the project file
 // that leads the archive, so the entries after the first are added first and the leading one is
 // given to finish, which moves the others up behind it inside the same buffer. Every check of the
@@ -39,9 +40,9 @@ class StoreZipBuilder {
   const std::string& entryName(std::size_t index) const { return entries_.at(index).name; }
   std::string_view entryData(std::size_t index) const;
   // The finished archive with the given entry first; the builder is left empty.
-  std::string finish(std::string_view firstName, std::string_view firstData);
+  ByteBuffer finish(std::string_view firstName, std::string_view firstData);
   // The finished archive of the added entries alone.
-  std::string finish();
+  ByteBuffer finish();
 
  private:
   struct Entry {
@@ -53,9 +54,9 @@ class StoreZipBuilder {
     std::size_t headerAt = 0;  // local header offset counted from the first added entry
     bool filled = false;
   };
-  std::string build(const std::string* leadingName, std::string_view leadingData);
+  ByteBuffer build(const std::string* leadingName, std::string_view leadingData);
 
-  std::string bytes_;  // local headers, names and data of the added entries
+  ByteBuffer bytes_;  // local headers, names and data of the added entries
   std::vector<Entry> entries_;
 };
 

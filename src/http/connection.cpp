@@ -32,7 +32,7 @@ HttpResponse answerRequest(ByteSource& source, HttpRequest& request, const Route
       response.body += '}';
     }
   }
-  response.headers["Content-Length"] = std::to_string(response.body.size());
+  response.headers["Content-Length"] = std::to_string(response.body.size() + response.largeBody.size());
   response.headers["Connection"] = "close";
   return response;
 }

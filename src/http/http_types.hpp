@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "http/body_buffer.hpp"
+#include "platform/byte_buffer.hpp"
 
 namespace connector {
 
@@ -16,7 +16,7 @@ struct HttpRequest {
   std::string path;
   std::map<std::string, std::string, std::less<>> query;
   HeaderMap headers;  // names trimmed and lower-cased
-  BodyBuffer body;
+  ByteBuffer body;
   bool secure = false;
 };
 
@@ -24,6 +24,8 @@ struct HttpResponse {
   int status = 200;
   HeaderMap headers;  // exact names, written in ascending byte order
   std::string body;
+  // A large body made elsewhere (a conversion's archive), sent after body as it is, without a copy.
+  ByteBuffer largeBody{};
 };
 
 using RouteHandler = std::function<HttpResponse(const HttpRequest&)>;

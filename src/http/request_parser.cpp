@@ -111,7 +111,7 @@ std::optional<std::size_t> receiveHead(ByteSource& source, std::string& buffer, 
 // Receives the rest of the body straight into it, in reads as large as its free room. The
 // room grows with what has arrived (doubling, from kFirstBodyRoom up to wanted), never from the
 // announced length alone, so a client that stops sending costs about what it sent.
-bool receiveBody(ByteSource& source, BodyBuffer& body, std::size_t wanted) {
+bool receiveBody(ByteSource& source, ByteBuffer& body, std::size_t wanted) {
   while (body.size() < wanted) {
     const std::size_t room = std::min(wanted, std::max(kFirstBodyRoom, body.size() * 2)) - body.size();
     const long received = source.receive(body.room(room), room);
@@ -171,7 +171,7 @@ bool parseRequest(ByteSource& source, HttpRequest& request, int& errorStatus) {
   const auto wanted = static_cast<std::size_t>(length);
   const std::size_t bodyStart = *headEnd + kBlankLine.size();
   const std::size_t already = std::min(buffer.size() - bodyStart, wanted);
-  BodyBuffer& body = request.body;
+  ByteBuffer& body = request.body;
   body.reserve(wanted);
   if (already > 0) std::memcpy(body.room(already), buffer.data() + bodyStart, already);
   body.grow(already);

@@ -56,6 +56,7 @@ std::string responseHead(const HttpResponse& response) {
 void writeResponse(ByteSink& sink, const HttpResponse& response) {
   sendAll(sink, responseHead(response));
   sendAll(sink, response.body);
+  sendAll(sink, response.largeBody);
 }
 
 }  // namespace connector

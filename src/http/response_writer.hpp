@@ -13,7 +13,7 @@ inline constexpr std::size_t kSendPiece = 1048576;  // at most 1 MiB per send ca
 std::string reasonPhrase(int status);
 // The status line and header block, ending with the blank line.
 std::string responseHead(const HttpResponse& response);
-// Sends the head, then the body (even if the head was cut short by a failed send).
+// Sends the head, then the body and the large body (even if the head was cut short by a failed send).
 void writeResponse(ByteSink& sink, const HttpResponse& response);
 
 }  // namespace connector

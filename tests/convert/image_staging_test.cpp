@@ -175,7 +175,7 @@ TEST(StagedImages, ArchiveAndFilesEqualThePlainWriters) {
     entries.push_back({"art/" + checkRelativePath(image.path, "图片"), {image.bytes.begin(), image.bytes.end()}});
     EXPECT_TRUE(stagedFile(request, entries.back().name) == image.bytes) << image.path;
   }
-  const std::string built = request.images.finish("H.spine", "proj");
+  const std::string built(request.images.finish("H.spine", "proj").view());
   EXPECT_TRUE(built == test::referenceLike(built, entries));
 }
 

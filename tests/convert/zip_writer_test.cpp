@@ -56,9 +56,11 @@ std::string builtArchive(const std::vector<ArchiveEntry>& entries, std::size_t r
       if (!data.empty()) std::memcpy(out, data.data(), data.size());
     });
   }
-  if (entries.empty()) return builder.finish();
-  return builder.finish(entries[0].name,
-                        std::string_view(reinterpret_cast<const char*>(entries[0].data.data()), entries[0].data.size()));
+  if (entries.empty()) return std::string(builder.finish().view());
+  return std::string(builder
+                         .finish(entries[0].name, std::string_view(reinterpret_cast<const char*>(entries[0].data.data()),
+                                                                   entries[0].data.size()))
+                         .view());
 }
 
 // The staging's way: every entry laid out first, then filled from several threads at once, the
@@ -82,9 +84,11 @@ std::string filledArchive(const std::vector<ArchiveEntry>& entries, std::size_t 
     std::jthread helper(fill);
     fill();
   }
-  if (entries.empty()) return builder.finish();
-  return builder.finish(entries[0].name,
-                        std::string_view(reinterpret_cast<const char*>(entries[0].data.data()), entries[0].data.size()));
+  if (entries.empty()) return std::string(builder.finish().view());
+  return std::string(builder
+                         .finish(entries[0].name, std::string_view(reinterpret_cast<const char*>(entries[0].data.data()),
+                                                                   entries[0].data.size()))
+                         .view());
 }
 
 std::string faultOf(const std::function<std::string()>& write) {
@@ -170,7 +174,7 @@ TEST(StoreZipBuilder, AFailedFillTakesItsEntryBack) {
   EXPECT_EQ(builder.entryName(1), "images/c");
   EXPECT_EQ(builder.entryData(0), "aa");
   EXPECT_EQ(builder.entryData(1), "c");
-  const std::string archive = builder.finish("p.spine", "proj");
+  const std::string archive(builder.finish("p.spine", "proj").view());
   EXPECT_EQ(archive, referenceLike(archive, {{"p.spine", bytes("proj")}, {"images/a", bytes("aa")}, {"images/c", bytes("c")}}));
   EXPECT_EQ(builder.entryCount(), 0u);
 }
@@ -184,7 +188,7 @@ TEST(StoreZipBuilder, AnEntryLaidOutButNotFilledIsNeverFinished) {
   EXPECT_THROW(builder.finish("p.spine", "proj"), std::logic_error);
   builder.fillEntry(0, [](std::uint8_t* out) { std::memcpy(out, "aa", 2); });
   EXPECT_EQ(builder.entryData(0), "aa");
-  const std::string archive = builder.finish("p.spine", "proj");
+  const std::string archive(builder.finish("p.spine", "proj").view());
   EXPECT_EQ(archive, referenceLike(archive, {{"p.spine", bytes("proj")}, {"images/a", bytes("aa")}, {"images/b", bytes("b")}}));
 }
 

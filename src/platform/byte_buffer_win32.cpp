@@ -1,4 +1,4 @@
-#include "http/body_buffer.hpp"
+#include "platform/byte_buffer.hpp"
 #include "platform/win32.hpp"
 
 namespace connector::address_space {

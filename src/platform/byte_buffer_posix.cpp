@@ -1,6 +1,6 @@
 #include <sys/mman.h>
 
-#include "http/body_buffer.hpp"
+#include "platform/byte_buffer.hpp"
 
 namespace connector::address_space {
 
