@@ -23,7 +23,7 @@ std::string sanitizeProjectName(std::string_view text) {
   name.erase(0, name.find_first_not_of('.'));
   if (name.empty()) return std::string(kDefaultProjectName);
   // "CON" would open the console on Windows, "CON.json" too: "CON_" and "CON_.json" are files.
-  if (const std::size_t device = deviceNameLength(name); device != 0) name.insert(device, "_");
+  if (const std::size_t device = deviceNameLength(name); device != 0) name.insert(device, 1, '_');
   return name;
 }
 
