@@ -11,10 +11,6 @@ namespace connector {
 
 HttpResponse answerRequest(ByteSource& source, const RouteHandler& handler) {
   HttpRequest request;
-  return answerRequest(source, request, handler);
-}
-
-HttpResponse answerRequest(ByteSource& source, HttpRequest& request, const RouteHandler& handler) {
   int errorStatus = 400;
   HttpResponse response;
   if (!parseRequest(source, request, errorStatus)) {
@@ -41,10 +37,7 @@ void handleConnection(StreamSocket& socket, const std::shared_ptr<void>& tlsCont
                       const RouteHandler& handler) noexcept {
   if (tlsContext) return;
   try {
-    // The request (its body may be hundreds of megabytes) is let go only after the reply has
-    // gone: giving its memory back takes time the client need not wait for.
-    HttpRequest request;
-    writeResponse(socket, answerRequest(socket, request, handler));
+    writeResponse(socket, answerRequest(socket, handler));
   } catch (...) {
     // Out of memory or a handler throwing something that is not a standard exception:
     // this connection is closed unanswered, the process and the other connections go on.

@@ -12,8 +12,6 @@ namespace connector {
 // 413 when the request cannot be read, or the INTERNAL_ERROR reply when the handler throws.
 // Content-Length and "Connection: close" are always set here.
 HttpResponse answerRequest(ByteSource& source, const RouteHandler& handler);
-// The same, reading into a request the caller keeps.
-HttpResponse answerRequest(ByteSource& source, HttpRequest& request, const RouteHandler& handler);
 
 // Reads, answers and writes one request; the caller closes the socket. Never throws: a failure
 // costs only this connection. A TLS context (never present here) leaves it unanswered.
