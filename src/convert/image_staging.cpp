@@ -116,8 +116,8 @@ void stageImages(const std::vector<ImageToStage>& images, const std::filesystem:
     return;
   }
 
-  // The files are created on a helper while this thread places every entry (whose fresh pages the
-  // system clears one by one): no byte of the archive moves once threads write into it.
+  // The files are created on a helper while this thread lays out every entry: no byte of the
+  // archive moves once threads write into it.
   CreatedFiles created;
   {
     std::jthread creator;

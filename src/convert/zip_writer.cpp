@@ -118,9 +118,7 @@ std::size_t StoreZipBuilder::layoutEntry(std::string_view name, std::size_t size
   entry.size = size;
   entry.headerAt = bytes_.size();
   // Made writable but not written: whichever thread fills the entry takes its memory.
-  const std::size_t length = kLocalHeaderSize + entry.stored.size() + size;
-  bytes_.room(length);
-  bytes_.grow(length);
+  bytes_.extend(kLocalHeaderSize + entry.stored.size() + size);
   entries_.push_back(std::move(entry));
   return entries_.size() - 1;
 }
@@ -184,9 +182,7 @@ ByteBuffer StoreZipBuilder::build(const std::string* leadingName, std::string_vi
   }
 
   const std::size_t added = bytes_.size();
-  const std::size_t total = directoryOffset + directorySize + kEndRecordSize;
-  bytes_.room(total - added);
-  bytes_.grow(total - added);
+  bytes_.extend(directoryOffset + directorySize + kEndRecordSize - added);
   char* base = bytes_.data();
   if (leadingSize > 0 && added > 0) std::memmove(base + leadingSize, base, added);
   std::uint32_t leadingCrc = 0;
@@ -209,8 +205,7 @@ ByteBuffer StoreZipBuilder::build(const std::string* leadingName, std::string_vi
   out.u16(static_cast<std::uint16_t>(count)).u16(static_cast<std::uint16_t>(count));
   out.u32(static_cast<std::uint32_t>(directorySize)).u32(static_cast<std::uint32_t>(directoryOffset)).u16(0);
 
-  ByteBuffer archive = std::move(bytes_);
-  bytes_ = ByteBuffer();
+  ByteBuffer archive = std::move(bytes_);  // leaves bytes_ empty
   entries_.clear();
   return archive;
 }

@@ -1,7 +1,6 @@
 #include "http/request_parser.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <exception>
 #include <limits>
 #include <optional>
@@ -173,8 +172,7 @@ bool parseRequest(ByteSource& source, HttpRequest& request, int& errorStatus) {
   const std::size_t already = std::min(buffer.size() - bodyStart, wanted);
   ByteBuffer& body = request.body;
   body.reserve(wanted);
-  if (already > 0) std::memcpy(body.room(already), buffer.data() + bodyStart, already);
-  body.grow(already);
+  body.append(std::string_view(buffer).substr(bodyStart, already));
   buffer = std::string();
   return receiveBody(source, body, wanted);
 }

@@ -84,8 +84,7 @@ char* ByteBuffer::room(std::size_t n) {
 
 void ByteBuffer::append(std::string_view bytes) {
   if (bytes.empty()) return;
-  std::memcpy(room(bytes.size()), bytes.data(), bytes.size());
-  grow(bytes.size());
+  std::memcpy(extend(bytes.size()), bytes.data(), bytes.size());
 }
 
 void ByteBuffer::release() noexcept {

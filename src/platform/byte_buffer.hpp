@@ -26,6 +26,12 @@ class ByteBuffer {
   // Past the room, the bytes move to a larger range (the only time they are copied).
   char* room(std::size_t n);
   void grow(std::size_t n) noexcept { size_ += n; }
+  // room(n) and grow(n) at once: n more bytes held, for the caller to write.
+  char* extend(std::size_t n) {
+    char* start = room(n);
+    grow(n);
+    return start;
+  }
   // Drops the bytes from size on; their memory stays for what is written next.
   void truncate(std::size_t size) noexcept {
     if (size < size_) size_ = size;
