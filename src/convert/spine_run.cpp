@@ -1,6 +1,5 @@
 #include "convert/spine_run.hpp"
 
-#include <optional>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -8,7 +7,7 @@
 #include <vector>
 
 #include "convert/convert_request.hpp"
-#include "convert/workspace_files.hpp"
+#include "config/read_file.hpp"
 #include "convert/zip_writer.hpp"
 #include "encoding/ascii.hpp"
 #include "platform/text.hpp"
@@ -31,10 +30,12 @@ std::vector<std::string> spineArguments(const ConvertRequest& request, const std
           request.projectName};
 }
 
-std::vector<std::uint8_t> readProject(const std::filesystem::path& path) {
-  std::optional<std::vector<std::uint8_t>> bytes = workspace_files::readWholeFile(path);
-  if (!bytes || bytes->empty()) throw std::runtime_error("Spine 未生成有效的工程文件");
-  return std::move(*bytes);
+std::string readProject(const std::filesystem::path& path) {
+  std::string bytes;
+  if (readWholeFile(path, bytes) != FileRead::Read || bytes.empty()) {
+    throw std::runtime_error("Spine 未生成有效的工程文件");
+  }
+  return bytes;
 }
 
 }  // namespace
@@ -89,12 +90,10 @@ ConvertResult runSpineConversion(const JsonValue& body, const std::string& spine
   }
 
   // The images are already in place in the archive; the project goes in front of them.
-  const std::vector<std::uint8_t> project = readProject(request.projectPath);
+  const std::string project = readProject(request.projectPath);
   ConvertResult result;
   result.editorVersion = findEditorVersion(run.output, versionPattern);
-  result.archive = request.images.finish(
-      request.projectName + ".spine",
-      std::string_view(reinterpret_cast<const char*>(project.data()), project.size()));
+  result.archive = request.images.finish(request.projectName + ".spine", project);
   return result;
 }
 

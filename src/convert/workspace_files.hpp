@@ -3,9 +3,7 @@
 // look inside while Spine runs) and a removal that never leaves the tree through a link.
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string_view>
-#include <vector>
 
 namespace connector::workspace_files {
 
@@ -21,10 +19,6 @@ bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes)
 // truncated: ext4 starts writing a file to disk as soon as it is closed after a truncation, and
 // the workspace is deleted long before that is of any use.
 bool fillNewPrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept;
-
-// The whole content of a file, or nothing when it cannot be opened or read. The file is never
-// inherited by a child process.
-std::optional<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path);
 
 enum class EntryKind { missing, link, directory, other };
 // What a removal must do with an entry: a link of any kind (symbolic link, junction) is removed

@@ -45,21 +45,6 @@ bool fillNewPrivateFile(const std::filesystem::path& path, std::string_view byte
   return writeAndClose(UniqueFd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW)), bytes);
 }
 
-std::optional<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path) {
-  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat info {};
-  if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::read(file.get(), bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return std::nullopt;  // an error, or the file shrank under us
-    done += static_cast<std::size_t>(n);
-  }
-  return bytes;
-}
-
 EntryKind entryKind(const std::filesystem::path& path) noexcept {
   std::error_code error;
   const auto status = std::filesystem::symlink_status(path, error);

@@ -43,25 +43,6 @@ bool fillNewPrivateFile(const std::filesystem::path& path, std::string_view byte
   return writeAndClose(openForWriting(path, OPEN_EXISTING), bytes);
 }
 
-std::optional<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  LARGE_INTEGER size{};
-  if (!file || GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &size) ||
-      size.QuadPart < 0) {
-    return std::nullopt;
-  }
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size.QuadPart));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
-    DWORD n = 0;
-    if (!ReadFile(file.get(), bytes.data() + done, chunk, &n, nullptr) || n == 0) return std::nullopt;
-    done += n;
-  }
-  return bytes;
-}
-
 // The standard library's status follows junctions and reports them as plain directories, so
 // the attribute bits are read here.
 EntryKind entryKind(const std::filesystem::path& path) noexcept {
