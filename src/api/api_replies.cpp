@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "encoding/codecs.hpp"
+#include "encoding/url_html.hpp"
 #include "http/server.hpp"
 
 namespace connector {

@@ -4,22 +4,20 @@
 #include <utility>
 
 #include "api/api_replies.hpp"
+#include "api/service.hpp"
 #include "config/origin_allow_list.hpp"
-#include "convert/convert_request.hpp"
+#include "convert/spine_locator.hpp"
 #include "convert/spine_run.hpp"
-#include "convert/workspace.hpp"
-#include "encoding/codecs.hpp"
+#include "encoding/url_html.hpp"
 #include "encoding/json_parser.hpp"
-#include "http/service.hpp"
-#include "platform/spine_locator.hpp"
 
 namespace connector {
 
 namespace {
 
-HttpResponse zipResponse(ConvertResult result, const std::string& fileName, const std::string& origin) {
+HttpResponse zipResponse(ConvertResult result, const std::string& origin) {
   HttpResponse response;
-  const std::string encodedName = urlEncode(fileName);
+  const std::string encodedName = urlEncode(result.fileName);
   response.headers["Content-Type"] = "application/zip";
   // The plain filename stays ASCII; the real (UTF-8) name travels percent-encoded only.
   response.headers["Content-Disposition"] =
@@ -60,8 +58,7 @@ HttpResponse convertResponse(ConnectorService& service, const HttpRequest& reque
 
   std::lock_guard lock(service.conversionLock());
   ConvertResult result = runSpineConversion(body, spineExecutable, service.stopToken());
-  const std::string fileName = sanitizeProjectName(requireString(body, "projectName")) + ".zip";
-  return zipResponse(std::move(result), fileName, origin);
+  return zipResponse(std::move(result), origin);
 }
 
 }  // namespace connector

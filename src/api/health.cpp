@@ -7,8 +7,8 @@
 #include "connector_version.hpp"
 #include "config/origin_allow_list.hpp"
 #include "encoding/json.hpp"
-#include "http/service.hpp"
-#include "platform/spine_locator.hpp"
+#include "api/service.hpp"
+#include "convert/spine_locator.hpp"
 
 namespace connector {
 

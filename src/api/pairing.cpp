@@ -6,8 +6,9 @@
 
 #include "config/config.hpp"
 #include "config/origin_allow_list.hpp"
-#include "encoding/codecs.hpp"
-#include "http/service.hpp"
+#include "encoding/url_html.hpp"
+#include "platform/random_token.hpp"
+#include "api/service.hpp"
 
 namespace connector {
 

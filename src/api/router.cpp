@@ -8,7 +8,7 @@
 #include "api/health.hpp"
 #include "api/host_check.hpp"
 #include "api/pairing.hpp"
-#include "http/service.hpp"
+#include "api/service.hpp"
 
 namespace connector {
 

@@ -1,6 +1,6 @@
 #include "api/pairing.hpp"
 #include "api/router.hpp"
-#include "http/service.hpp"
+#include "api/service.hpp"
 
 namespace connector {
 

@@ -13,7 +13,7 @@
 #include "app/port_takeover.hpp"
 #include "app/process_name.hpp"
 #include "app/service_status.hpp"
-#include "http/service.hpp"
+#include "api/service.hpp"
 #include "http/status_reason.hpp"
 
 namespace {

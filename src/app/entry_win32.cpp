@@ -5,7 +5,7 @@
 #include "app/app_shell_win32.hpp"
 #include "app/main_window_win32.hpp"
 #include "app/service_status.hpp"
-#include "http/service.hpp"
+#include "api/service.hpp"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   using namespace connector;

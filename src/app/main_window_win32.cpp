@@ -9,9 +9,9 @@
 #include "app/app_shell_win32.hpp"
 #include "app/service_status.hpp"
 #include "config/config.hpp"
-#include "http/service.hpp"
+#include "api/service.hpp"
 #include "http/status_reason.hpp"
-#include "platform/spine_locator.hpp"
+#include "convert/spine_locator.hpp"
 #include "platform/text.hpp"
 
 namespace connector {

@@ -1,9 +1,9 @@
 #include "app/service_status.hpp"
 
 #include "api/router.hpp"
-#include "http/service.hpp"
+#include "api/service.hpp"
 #include "http/status_reason.hpp"
-#include "platform/spine_locator.hpp"
+#include "convert/spine_locator.hpp"
 
 namespace connector {
 

@@ -5,10 +5,10 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "config/durable_file.hpp"
-#include "config/file_lock.hpp"
+#include "platform/durable_file.hpp"
+#include "platform/file_lock.hpp"
 #include "config/home_fallback.hpp"
-#include "config/read_file.hpp"
+#include "platform/read_file.hpp"
 #include "encoding/json.hpp"
 #include "encoding/json_parser.hpp"
 #include "platform/environment.hpp"

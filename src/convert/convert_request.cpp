@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "convert/image_staging.hpp"
-#include "encoding/codecs.hpp"
+#include "convert/project_name.hpp"
+#include "convert/request_rules.hpp"
+#include "encoding/base64.hpp"
 #include "encoding/json_parser.hpp"
 #include "platform/text.hpp"
 
@@ -41,13 +43,12 @@ void checkEnvelope(const JsonValue& body) {
   throw std::runtime_error("Spine JSON 格式无效");
 }
 
-// Checks the whole skeleton text but builds only its "skeleton" member: the version and the
-// images folder are all that is read, and the rest can be tens of megabytes of numbers.
-JsonValue parseSkeletonHeader(std::string_view text) {
+// Checks the whole skeleton text; builds the whole tree, or only its "skeleton" member.
+JsonValue parseSkeleton(std::string_view text, bool whole) {
   if (text.size() > kMaxSkeletonBytes) throw std::runtime_error("Spine JSON 不能超过 64MB");
   static constexpr std::string_view kRead[] = {"skeleton"};
   try {
-    return parseJsonMembers(text, kRead);
+    return whole ? parseJson(text) : parseJsonMembers(text, kRead);
   } catch (const std::runtime_error&) {
     failSkeletonFormat();
   }
@@ -69,36 +70,33 @@ std::string imagesFolderOf(const JsonValue& skeleton) {
   return checkRelativePath(kDefaultImagesFolder, "Spine 图片");
 }
 
+// A 3.8 skeleton is staged as its whole tree re-serialised; later versions need only the
+// "skeleton" member, and the rest can be tens of megabytes of numbers.
+bool requestsLegacyVersion(const JsonValue& body) {
+  const JsonValue* requested = body.find("spineVersion");
+  if (requested == nullptr || !requested->isString()) return false;
+  try {
+    return checkSpineVersion(requested->stringView()) == "3.8";
+  } catch (const std::runtime_error&) {
+    return false;  // its own check, in its turn, reports it
+  }
+}
+
 // Spine 3.8 resolves the images against "skeleton"."images", so the staged document is the whole
 // tree re-serialised with that member naming the cleaned folder.
-std::string stagedLegacyText(std::string_view skeletonText, const std::string& folder) {
-  JsonValue document;
-  try {
-    document = parseJson(skeletonText);
-  } catch (const std::runtime_error&) {
-    failSkeletonFormat();  // not reached: the same text has been checked already
-  }
+std::string stagedLegacyText(JsonValue document, const std::string& folder) {
   document["skeleton"]["images"] = folder;
   return toJsonText(document, 2) + "\n";
 }
 
-// Room for the whole archive: every image at its largest decoded size (as far as the
-// limits let the request get), its two headers and names, and a project file of about the skeleton's
-// size in front. Only what is written becomes resident, so a generous guess costs nothing.
-std::size_t archiveCapacity(const JsonValue& body, const std::string& folder, std::size_t skeletonSize) {
+// Room for the whole archive: every image at its decoded size, its two headers and names, and a
+// project file of about the skeleton's size in front. Only what is written becomes resident, so
+// a generous guess costs nothing.
+std::size_t archiveCapacity(const std::vector<ImageToStage>& images, std::size_t skeletonSize) {
   constexpr std::size_t kHeadersPerEntry = 30 + 46;
-  std::size_t data = 0;
-  std::size_t overhead = 22 + kHeadersPerEntry + 2 * 256 + 1'048'576 + skeletonSize;
-  const JsonValue* images = body.find("images");
-  if (images == nullptr || !images->isArray()) return overhead;
-  for (const JsonValue& image : images->asArray()) {
-    const JsonValue* path = image.find("path");
-    const JsonValue* text = image.find("dataBase64");
-    const std::size_t nameBound = folder.size() + 1 + (path != nullptr ? path->stringView().size() : 0);
-    overhead += kHeadersPerEntry + 2 * nameBound;
-    if (text != nullptr) data += text->stringView().size() / 4 * 3;
-  }
-  return overhead + std::min(data, kMaxTotalImageBytes + kMaxImageBytes);
+  std::size_t size = 22 + kHeadersPerEntry + 2 * 256 + 1'048'576 + skeletonSize;
+  for (const ImageToStage& image : images) size += kHeadersPerEntry + 2 * image.entryName.size() + image.size;
+  return size;
 }
 
 // Checks, decodes, writes and keeps each image as if one after the other in request order. The
@@ -106,37 +104,39 @@ std::size_t archiveCapacity(const JsonValue& body, const std::string& folder, st
 // where staging ends, with its error reported once the images before it are staged, after its
 // own bad data if it has any (decoding comes before the limits). Nothing after it is decoded.
 void checkAndStageImages(const JsonValue& body, const std::filesystem::path& folderPath,
-                         const std::string& folder, StoreZipBuilder& entries) {
-  const JsonValue* images = body.find("images");
-  if (images == nullptr || !images->isArray()) return;
+                         const std::string& folder, std::size_t skeletonSize, StoreZipBuilder& entries) {
   std::vector<ImageToStage> staged;
   std::exception_ptr stop;
   std::string_view stopData;  // the failing image's data when its error comes after its decoding
-  std::size_t total = 0;
-  for (const JsonValue& image : images->asArray()) {
-    ImageToStage next;
-    try {
-      next.path = checkRelativePath(stringMember(image, "path"), "图片");
-      next.base64 = stringMember(image, "dataBase64");
-      next.size = base64DecodedSize(next.base64);
-      next.entryName = folder + "/" + next.path;
-    } catch (...) {
-      stop = std::current_exception();
-      break;
+  const JsonValue* images = body.find("images");
+  if (images != nullptr && images->isArray()) {
+    std::size_t total = 0;
+    for (const JsonValue& image : images->asArray()) {
+      ImageToStage next;
+      try {
+        next.path = checkRelativePath(stringMember(image, "path"), "图片");
+        next.base64 = stringMember(image, "dataBase64");
+        next.size = base64DecodedSize(next.base64);
+        next.entryName = folder + "/" + next.path;
+      } catch (...) {
+        stop = std::current_exception();
+        break;
+      }
+      const char* limit = nullptr;
+      if (next.size > kMaxImageBytes) {
+        limit = "单张图片不能超过 32MB";
+      } else if ((total += next.size) > kMaxTotalImageBytes) {
+        limit = "图片总大小不能超过 128MB";
+      }
+      if (limit != nullptr) {
+        stop = std::make_exception_ptr(std::runtime_error(limit));
+        stopData = next.base64;
+        break;
+      }
+      staged.push_back(std::move(next));
     }
-    const char* limit = nullptr;
-    if (next.size > kMaxImageBytes) {
-      limit = "单张图片不能超过 32MB";
-    } else if ((total += next.size) > kMaxTotalImageBytes) {
-      limit = "图片总大小不能超过 128MB";
-    }
-    if (limit != nullptr) {
-      stop = std::make_exception_ptr(std::runtime_error(limit));
-      stopData = next.base64;
-      break;
-    }
-    staged.push_back(std::move(next));
   }
+  entries.reserve(archiveCapacity(staged, skeletonSize));
   stageImages(staged, folderPath, entries);
   checkBase64(stopData);
   if (stop) std::rethrow_exception(stop);
@@ -151,16 +151,20 @@ std::string requireString(const JsonValue& object, const std::string& key) {
 ConvertRequest decodeConvertRequest(const JsonValue& body) {
   checkEnvelope(body);
   const std::string_view skeletonText = stringMember(body, "skeletonJson");
-  std::optional<JsonValue> header = parseSkeletonHeader(skeletonText);
-  const JsonValue& skeleton = skeletonMember(*header);
-  std::string spineVersion = checkSpineVersion(skeleton.find("spine")->stringView());
+  bool whole = requestsLegacyVersion(body);
+  std::optional<JsonValue> document = parseSkeleton(skeletonText, whole);
+  std::string spineVersion = checkSpineVersion(skeletonMember(*document).find("spine")->stringView());
   const JsonValue* requested = body.find("spineVersion");
   if (requested != nullptr && requested->isString() &&
       checkSpineVersion(requested->stringView()) != spineVersion) {
     throw std::runtime_error("请求版本与 JSON 版本不一致");
   }
-  const std::string folder = imagesFolderOf(skeleton);
-  header.reset();
+  const std::string folder = imagesFolderOf(skeletonMember(*document));
+  if (spineVersion == "3.8" && !whole) {
+    document = parseSkeleton(skeletonText, true);  // the request did not say 3.8; rare
+    whole = true;
+  }
+  if (!whole) document.reset();
   std::string projectName = sanitizeProjectName(stringMember(body, "projectName"));
 
   ConversionWorkspace workspace = ConversionWorkspace::create();
@@ -169,7 +173,7 @@ ConvertRequest decodeConvertRequest(const JsonValue& body) {
   std::filesystem::path projectPath = directory / pathFromUtf8(projectName + ".spine");
 
   if (spineVersion == "3.8") {
-    ConversionWorkspace::writeFile(jsonPath, stagedLegacyText(skeletonText, folder),
+    ConversionWorkspace::writeFile(jsonPath, stagedLegacyText(std::move(*document), folder),
                                    "无法写入 Spine JSON 临时文件");
   } else {
     ConversionWorkspace::writeFile(jsonPath, skeletonText, "无法写入 Spine JSON 临时文件");
@@ -177,9 +181,9 @@ ConvertRequest decodeConvertRequest(const JsonValue& body) {
 
   const std::filesystem::path folderPath = directory / pathFromUtf8(folder);
   ConversionWorkspace::ensureDirectories(folderPath);
+  document.reset();
   StoreZipBuilder images;
-  images.reserve(archiveCapacity(body, folder, skeletonText.size()));
-  checkAndStageImages(body, folderPath, folder, images);
+  checkAndStageImages(body, folderPath, folder, skeletonText.size(), images);
 
   return ConvertRequest{std::move(workspace), std::move(jsonPath), std::move(projectPath),
                         std::move(projectName), std::move(spineVersion), std::move(images)};

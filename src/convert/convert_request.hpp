@@ -24,7 +24,5 @@ struct ConvertRequest {
 
 ConvertRequest decodeConvertRequest(const JsonValue& body);
 std::string requireString(const JsonValue& object, const std::string& key);
-std::string checkSpineVersion(std::string_view text);
-std::string checkRelativePath(std::string_view text, std::string_view label);
 
 }  // namespace connector

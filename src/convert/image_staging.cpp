@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "convert/workspace.hpp"
-#include "encoding/codecs.hpp"
+#include "encoding/base64.hpp"
 #include "platform/text.hpp"
 
 namespace connector {

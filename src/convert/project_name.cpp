@@ -1,8 +1,9 @@
+#include "convert/project_name.hpp"
+
 #include <string>
 #include <string_view>
 
 #include "convert/request_rules.hpp"
-#include "convert/workspace.hpp"
 #include "encoding/ascii.hpp"
 
 namespace connector {

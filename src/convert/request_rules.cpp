@@ -7,7 +7,6 @@
 
 #include "convert/request_rules.hpp"
 
-#include "convert/convert_request.hpp"
 #include "encoding/ascii.hpp"
 
 namespace connector {

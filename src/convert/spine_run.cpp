@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "convert/convert_request.hpp"
-#include "config/read_file.hpp"
 #include "convert/zip_writer.hpp"
 #include "encoding/ascii.hpp"
+#include "platform/read_file.hpp"
 #include "platform/text.hpp"
 
 namespace connector {
@@ -94,6 +94,7 @@ ConvertResult runSpineConversion(const JsonValue& body, const std::string& spine
   ConvertResult result;
   result.editorVersion = findEditorVersion(run.output, versionPattern);
   result.archive = request.images.finish(request.projectName + ".spine", project);
+  result.fileName = request.projectName + ".zip";
   return result;
 }
 

@@ -14,6 +14,7 @@ namespace connector {
 struct ConvertResult {
   ByteBuffer archive;  // the ZIP bytes, ready to become a reply body as they are
   std::string editorVersion;
+  std::string fileName;  // the download's name: the cleaned project name + ".zip"
 };
 
 // A stop request while Spine runs ends Spine and all it started, and the conversion fails with

@@ -36,7 +36,4 @@ class ConversionWorkspace {
   std::filesystem::path directory_;
 };
 
-// A safe, never empty file-name stem for a project name.
-std::string sanitizeProjectName(std::string_view text);
-
 }  // namespace connector

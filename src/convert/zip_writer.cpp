@@ -210,26 +210,4 @@ ByteBuffer StoreZipBuilder::build(const std::string* leadingName, std::string_vi
   return archive;
 }
 
-std::string StoreZipWriter::write(const std::vector<ArchiveEntry>& entries) {
-  if (entries.size() > kMaxEntries) throw std::runtime_error(kTooManyEntries);
-  StoreZipBuilder builder;
-  std::size_t total = kEndRecordSize;
-  for (const ArchiveEntry& entry : entries) {
-    total += kLocalHeaderSize + kCentralHeaderSize + 2 * entry.name.size() + entry.data.size();
-  }
-  builder.reserve(total);
-  const auto view = [](const std::vector<std::uint8_t>& data) {
-    return std::string_view(reinterpret_cast<const char*>(data.data()), data.size());
-  };
-  for (std::size_t i = 1; i < entries.size(); ++i) {
-    const std::vector<std::uint8_t>& data = entries[i].data;
-    builder.addEntry(entries[i].name, data.size(), [&](std::uint8_t* out) {
-      if (!data.empty()) std::memcpy(out, data.data(), data.size());
-    });
-  }
-  const ByteBuffer archive =
-      entries.empty() ? builder.finish() : builder.finish(entries.front().name, view(entries.front().data));
-  return std::string(archive.view());
-}
-
 }  // namespace connector

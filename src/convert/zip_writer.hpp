@@ -11,11 +11,6 @@
 
 namespace connector {
 
-struct ArchiveEntry {
-  std::string name;
-  std::vector<std::uint8_t> data;
-};
-
 // Builds an archive in the one buffer that becomes the reply body, each entry's data written once,
 // straight into its place. The conversion has its images before Spine writes the project file
 // that leads the archive, so the entries after the first are added first and the leading one is
@@ -58,11 +53,6 @@ class StoreZipBuilder {
 
   ByteBuffer bytes_;  // local headers, names and data of the added entries
   std::vector<Entry> entries_;
-};
-
-class StoreZipWriter {
- public:
-  static std::string write(const std::vector<ArchiveEntry>& entries);
 };
 
 // Backslashes to "/", leading "./" dropped; empty, absolute or climbing names throw "ZIP 文件路径无效".

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "encoding/ascii.hpp"
-#include "encoding/codecs.hpp"
+#include "encoding/url_html.hpp"
 
 namespace connector {
 namespace {

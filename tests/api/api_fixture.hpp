@@ -12,7 +12,7 @@
 
 #include "api/pairing.hpp"
 #include "api/router.hpp"
-#include "http/service.hpp"
+#include "api/service.hpp"
 #include "support/test_helpers.hpp"
 
 namespace connector::test {

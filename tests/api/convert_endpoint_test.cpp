@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "api_fixture.hpp"
-#include "encoding/codecs.hpp"
+#include "support/base64_reference.hpp"
 #include "encoding/json.hpp"
 #include "encoding/json_parser.hpp"
 

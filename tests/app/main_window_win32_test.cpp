@@ -14,7 +14,7 @@
 #include "app/status_line.hpp"
 #include "config/config.hpp"
 #include "http/server.hpp"
-#include "http/service.hpp"
+#include "api/service.hpp"
 #include "http/status_reason.hpp"
 #include "platform/text.hpp"
 #include "support/test_helpers.hpp"

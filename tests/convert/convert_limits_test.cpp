@@ -5,7 +5,7 @@
 
 #include "convert/convert_request.hpp"
 #include "convert_test_support.hpp"
-#include "encoding/codecs.hpp"
+#include "support/base64_reference.hpp"
 
 namespace connector {
 namespace {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/request_rules.hpp"
 #include "convert/zip_writer.hpp"
 #include "convert_test_support.hpp"
 #include "encoding/json_parser.hpp"

@@ -7,7 +7,7 @@
 
 #include "convert/zip_writer.hpp"
 
-#include "encoding/codecs.hpp"
+#include "support/base64_reference.hpp"
 #include "platform/text.hpp"
 
 namespace connector::test {

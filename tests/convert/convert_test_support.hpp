@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert/zip_writer.hpp"
+#include "support/store_zip_writer.hpp"
 #include "encoding/json.hpp"
 #include "support/test_helpers.hpp"
 

@@ -8,9 +8,11 @@
 
 #include "convert/convert_request.hpp"
 #include "convert/image_staging.hpp"
+#include "convert/request_rules.hpp"
 #include "convert/zip_writer.hpp"
+#include "support/store_zip_writer.hpp"
 #include "convert_test_support.hpp"
-#include "encoding/codecs.hpp"
+#include "support/base64_reference.hpp"
 #include "platform/text.hpp"
 
 namespace connector {

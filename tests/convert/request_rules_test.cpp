@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "convert/convert_request.hpp"
+#include "convert/project_name.hpp"
 #include "convert_test_support.hpp"
 #include "platform/text.hpp"
 

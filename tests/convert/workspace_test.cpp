@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "convert/project_name.hpp"
 #include "convert/workspace_files.hpp"
 #include "platform/text.hpp"
 #include "support/test_helpers.hpp"

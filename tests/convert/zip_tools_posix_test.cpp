@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "convert/zip_writer.hpp"
+#include "support/store_zip_writer.hpp"
 #include "platform/text.hpp"
 #include "support/test_helpers.hpp"
 

@@ -1,4 +1,5 @@
 #include "convert/zip_writer.hpp"
+#include "support/store_zip_writer.hpp"
 
 #include <gtest/gtest.h>
 

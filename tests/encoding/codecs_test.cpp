@@ -5,7 +5,10 @@
 #include <set>
 #include <stdexcept>
 
-#include "encoding/codecs.hpp"
+#include "encoding/base64.hpp"
+#include "encoding/url_html.hpp"
+#include "platform/random_token.hpp"
+#include "support/base64_reference.hpp"
 
 namespace connector {
 namespace {

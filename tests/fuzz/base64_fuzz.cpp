@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "encoding/codecs.hpp"
+#include "support/base64_reference.hpp"
 #include "fuzz_support.hpp"
 
 using namespace connector;

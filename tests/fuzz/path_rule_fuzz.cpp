@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "convert/convert_request.hpp"
-#include "convert/workspace.hpp"
+#include "convert/project_name.hpp"
+#include "convert/request_rules.hpp"
 #include "fuzz_support.hpp"
 #include "windows_names.hpp"
 

@@ -12,7 +12,7 @@
 #include "fuzz_support.hpp"
 #include "http/request_parser.hpp"
 #include "http/response_writer.hpp"
-#include "http/service.hpp"
+#include "api/service.hpp"
 #include "platform/environment.hpp"
 #include "platform/text.hpp"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "encoding/codecs.hpp"
+#include "encoding/url_html.hpp"
 #include "fuzz_support.hpp"
 
 using namespace connector;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert/zip_writer.hpp"
+#include "support/store_zip_writer.hpp"
 #include "fuzz_support.hpp"
 
 using namespace connector;

@@ -1,4 +1,4 @@
-#include "http/service.hpp"
+#include "api/service.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "test_client.hpp"
+#include "http/test_client.hpp"
 
 namespace connector {
 namespace {

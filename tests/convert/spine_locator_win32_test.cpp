@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/locator_fixture.hpp"
-#include "platform/spine_locator.hpp"
+#include "convert/locator_fixture.hpp"
+#include "convert/spine_locator.hpp"
 #include "platform/text.hpp"
 #include "platform/win32.hpp"
 

@@ -1,4 +1,4 @@
-#include "http/service.hpp"
+#include "api/service.hpp"
 
 #include <utility>
 

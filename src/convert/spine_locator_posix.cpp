@@ -1,7 +1,7 @@
 #include <system_error>
 
+#include "convert/spine_locator.hpp"
 #include "platform/environment.hpp"
-#include "platform/spine_locator.hpp"
 
 namespace connector {
 

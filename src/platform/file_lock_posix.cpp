@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "config/file_lock.hpp"
+#include "platform/file_lock.hpp"
 #include "platform/unique_fd.hpp"
 
 namespace connector {

@@ -1,4 +1,4 @@
-#include "platform/spine_locator.hpp"
+#include "convert/spine_locator.hpp"
 
 #include "config/config.hpp"
 #include "encoding/ascii.hpp"

@@ -1,5 +1,5 @@
+#include "convert/spine_locator.hpp"
 #include "platform/environment.hpp"
-#include "platform/spine_locator.hpp"
 #include "platform/win32.hpp"
 
 namespace connector {

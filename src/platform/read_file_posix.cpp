@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "config/read_file.hpp"
+#include "platform/read_file.hpp"
 #include "platform/unique_fd.hpp"
 
 namespace connector {

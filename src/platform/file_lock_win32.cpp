@@ -1,4 +1,4 @@
-#include "config/file_lock.hpp"
+#include "platform/file_lock.hpp"
 #include "platform/win32.hpp"
 
 namespace connector {

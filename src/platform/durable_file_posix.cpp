@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <utility>
 
-#include "config/durable_file.hpp"
+#include "platform/durable_file.hpp"
 #include "platform/unique_fd.hpp"
 
 namespace connector {

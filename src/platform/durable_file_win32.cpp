@@ -2,7 +2,7 @@
 #include <limits>
 #include <system_error>
 
-#include "config/durable_file.hpp"
+#include "platform/durable_file.hpp"
 #include "platform/win32.hpp"
 
 namespace connector {

@@ -6,8 +6,8 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/locator_fixture.hpp"
-#include "platform/spine_locator.hpp"
+#include "convert/locator_fixture.hpp"
+#include "convert/spine_locator.hpp"
 #include "platform/text.hpp"
 
 namespace connector {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "config/config.hpp"
-#include "platform/spine_locator.hpp"
+#include "convert/spine_locator.hpp"
 #include "platform/text.hpp"
 #include "support/test_helpers.hpp"
 

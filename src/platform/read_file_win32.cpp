@@ -1,4 +1,4 @@
-#include "config/read_file.hpp"
+#include "platform/read_file.hpp"
 #include "platform/win32.hpp"
 
 namespace connector {
