@@ -83,7 +83,8 @@ std::runtime_error unreadable(const std::filesystem::path& file) {
   return std::runtime_error(kUnreadable + pathToUtf8(file));
 }
 
-// The settings for a change: the empty record when there is no file, else the file's object.
+// The settings for a change: the empty record when there is no file or an empty one, else the
+// file's object.
 // Anything else throws, so what cannot be read is never replaced by what was not read.
 ConnectorConfig readForChange(const std::filesystem::path& file) {
   ConnectorConfig config;
@@ -96,6 +97,8 @@ ConnectorConfig readForChange(const std::filesystem::path& file) {
     case FileRead::Read:
       break;
   }
+  // A file of nothing but white space (one a crash left empty, say) holds nothing to protect.
+  if (bytes.find_first_not_of(" \t\r\n") == std::string::npos) return config;
   JsonValue document;
   try {
     document = parseJson(bytes);

@@ -5,6 +5,7 @@
 
 #include "convert/request_rules.hpp"
 #include "encoding/ascii.hpp"
+#include "platform/text.hpp"
 
 namespace connector {
 namespace {
@@ -17,7 +18,9 @@ constexpr std::string_view kForbidden = "\\/:*?\"<>|";
 std::string sanitizeProjectName(std::string_view text) {
   const std::string_view trimmed = trimAsciiWhitespace(text);
   if (trimmed.empty()) return std::string(kDefaultProjectName);
-  std::string name(trimmed);
+  // Bytes that are not UTF-8 make no file name: each such sequence becomes one "_", as other
+  // unusable characters do.
+  std::string name = replaceInvalidUtf8(trimmed, "_");
   for (char& c : name) {
     if (static_cast<unsigned char>(c) < 0x20 || kForbidden.find(c) != std::string_view::npos) c = '_';
   }

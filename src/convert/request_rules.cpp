@@ -8,6 +8,7 @@
 #include "convert/request_rules.hpp"
 
 #include "encoding/ascii.hpp"
+#include "platform/text.hpp"
 
 namespace connector {
 namespace {
@@ -94,8 +95,7 @@ std::string checkRelativePath(std::string_view text, std::string_view label) {
   while (path.size() - start >= 2 && path.compare(start, 2, "./") == 0) start += 2;
   path.erase(0, start);
   while (!path.empty() && path.back() == '/') path.pop_back();
-  // A NUL byte would cut the name short at the file system, so the file written differs from the entry.
-  if (path.empty() || path.find('\0') != std::string::npos) fail("路径无效");
+  if (path.empty()) fail("路径无效");
 
   const std::string normalized = normalizeLexically(path);
   if (normalized.front() == '/' || (normalized.size() >= 2 && isAsciiLetter(normalized[0]) &&
@@ -108,6 +108,9 @@ std::string checkRelativePath(std::string_view text, std::string_view label) {
     if (rest.substr(0, slash) == "..") fail("路径不能超出工程目录");
     rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
   }
+  // A NUL byte would cut the name short at the file system, so the file written differs from the
+  // entry; text that is not UTF-8 has no file name at all.
+  if (path.find('\0') != std::string::npos || !isValidUtf8(path)) fail("路径无效");
   // Every element as sent, also those that normalising removed: what is refused does not depend
   // on what follows it.
   rest = path;

@@ -132,6 +132,22 @@ bool isValidUtf8(std::string_view text) {
   return true;
 }
 
+std::string replaceInvalidUtf8(std::string_view text, std::string_view substitute) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  char32_t cp = 0;
+  while (i < text.size()) {
+    const std::size_t start = i;
+    if (decodeUtf8(text, i, cp)) {
+      out.append(text.substr(start, i - start));
+    } else {
+      out.append(substitute);
+    }
+  }
+  return out;
+}
+
 std::filesystem::path pathFromUtf8(std::string_view utf8) {
   if (!isValidUtf8(utf8)) throw std::runtime_error(kBadUtf8);
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));

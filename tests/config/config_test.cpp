@@ -133,6 +133,20 @@ TEST_F(SettingsFile, AddingOriginsAppendsOnlyNewOnes) {
 
 // What could not be read is never replaced by what was not read: pairing and the window's save
 // refuse, name the file, and leave it byte for byte; readers still degrade quietly.
+TEST_F(SettingsFile, AnEmptyFileIsNoSettingsForAChange) {
+  for (const std::string& bytes : {std::string(), std::string(" \r\n\t\n")}) {
+    writeWholeFile(file_, bytes);
+    addAllowedOrigin("https://new.example");
+    updateConfig([](ConnectorConfig& config) {
+      config.spineExecutable = "chosen";
+      return true;
+    });
+    const ConnectorConfig saved = loadConfig();
+    EXPECT_EQ(saved.allowedOrigins, std::vector<std::string>{"https://new.example"});
+    EXPECT_EQ(saved.spineExecutable, "chosen");
+  }
+}
+
 TEST_F(SettingsFile, ChangesRefuseAFileThatCannotBeRead) {
   const std::string expected = "连接器配置文件无法读取，未保存：" + pathToUtf8(file_);
   const std::string good = "{\"allowedOrigins\":[\"https://a.example\",\"https://b.example\"],"
@@ -141,7 +155,6 @@ TEST_F(SettingsFile, ChangesRefuseAFileThatCannotBeRead) {
       {"byte-order mark", "\xEF\xBB\xBF" + good},
       {"syntax error", "{\"allowedOrigins\":[\"https://a.example\",],\"spineExecutable\":\"\"}"},
       {"truncated", good.substr(0, good.size() - 1)},
-      {"empty", ""},
       {"JSON array", "[\"https://a.example\"]"},
       {"JSON string", "\"https://a.example\""},
   };

@@ -196,6 +196,12 @@ TEST(CheckRelativePath, Table) {
       {"../images", "L路径不能超出工程目录"},
       {"a/../../b.png", "L路径不能超出工程目录"},
       {"a\\..\\..", "L路径不能超出工程目录"},
+      // What the rule adds (NUL, text that is not UTF-8) comes after its own checks.
+      {std::string("/a\0b", 4), "L必须使用相对路径"},
+      {std::string("../\0", 4), "L路径不能超出工程目录"},
+      {"/\xFF", "L必须使用相对路径"},
+      {"\xED\xB0\x80.png", "L路径无效"},  // a lone surrogate, as an escape in JSON leaves it
+      {"a/\xC3", "L路径无效"},
   };
   for (const auto& [input, expected] : refused) {
     EXPECT_EQ(errorOf([&] { checkRelativePath(input, "L"); }), expected) << input;
@@ -228,6 +234,7 @@ TEST(DecodeConvertRequest, ImagesFolderAndPaths) {
       {"/x", "Spine 图片必须使用相对路径"},
       {"C:x", "Spine 图片必须使用相对路径"},
       {"./", "Spine 图片路径无效"},
+      {"\xED\xB0\x80", "Spine 图片路径无效"},
   };
   for (const auto& [folder, expected] : badFolders) {
     EXPECT_EQ(decodeError(requestBody(skeletonText("4.2", folder))), expected) << folder;
@@ -237,6 +244,7 @@ TEST(DecodeConvertRequest, ImagesFolderAndPaths) {
       {"./", "图片路径无效"},
       {"a/../../b.png", "图片路径不能超出工程目录"},
       {"/etc/x.png", "图片必须使用相对路径"},
+      {"ok/\xFF.png", "图片路径无效"},
   };
   for (const auto& [path, expected] : badImages) {
     EXPECT_EQ(decodeError(requestBody(skeletonText("4.2"), "H", {{path, "x"}})), expected) << path;
@@ -246,7 +254,8 @@ TEST(DecodeConvertRequest, ImagesFolderAndPaths) {
 
 TEST(DecodeConvertRequest, ProjectNames) {
   test::PrivateTemp temp;
-  const std::pair<const char*, const char*> cases[] = {{"", "Glimmer"}, {" 特效 ", "特效"}, {"a/b", "a_b"}};
+  const std::pair<const char*, const char*> cases[] = {{"", "Glimmer"}, {" 特效 ", "特效"}, {"a/b", "a_b"},
+                                                         {"a\xFF" "b", "a_b"}, {"\xED\xB0\x80", "___"}};
   for (const auto& [name, expected] : cases) {
     const ConvertRequest request = decodeConvertRequest(requestBody(skeletonText("4.2"), name));
     EXPECT_EQ(request.projectName, expected);

@@ -11,6 +11,7 @@
 #include "convert/project_name.hpp"
 #include "convert/request_rules.hpp"
 #include "fuzz_support.hpp"
+#include "platform/text.hpp"
 #include "windows_names.hpp"
 
 using namespace connector;
@@ -25,6 +26,7 @@ void checkAcceptedPath(const std::string& path) {
   fuzz::check(path.front() != '/', "an accepted path is relative", path);
   fuzz::check(path.find('\\') == std::string::npos && path.find('\0') == std::string::npos,
               "no backslash or NUL in an accepted path", path);
+  fuzz::check(isValidUtf8(path), "an accepted path is UTF-8", path);
   if (path == ".") return;
   std::string_view elements(path);
   if (elements.ends_with('/')) elements.remove_suffix(1);
@@ -58,6 +60,7 @@ void checkRefusal(const std::runtime_error& error) {
 void checkProjectName(std::string_view text) {
   const std::string name = sanitizeProjectName(text);
   fuzz::check(!name.empty() && name.front() != '.', "a project name is not empty and starts with no dot", name);
+  fuzz::check(isValidUtf8(name), "a project name is UTF-8", name);
   for (const char c : name) {
     fuzz::check(static_cast<unsigned char>(c) >= 0x20 && std::string_view("\\/:*?\"<>|").find(c) ==
                                                             std::string_view::npos,
