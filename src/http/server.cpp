@@ -7,6 +7,8 @@
 #include "http/accept_backoff.hpp"
 #include "http/connection_pool.hpp"
 #include "http/socket.hpp"
+#include "http/socket_listeners.hpp"
+#include "http/socket_port_claim.hpp"
 #include "http/status_reason.hpp"
 
 namespace connector {
@@ -35,8 +37,9 @@ bool ConnectorServer::start(RouteHandler handler, const std::wstring& tlsSetting
     statusReason() = "当前平台不支持 HTTPS 连接器";
     return false;
   }
-  ListeningSocket::Opened opened =
-      openListener_(port_, kListenBacklog, PortSharing::exclusive);
+  ListeningSocket::Opened opened = claimPort(
+      {[this](PortSharing sharing) { return openListener_(port_, kListenBacklog, sharing); },
+       [this] { return listenersOnPort(port_); }});
   switch (opened.status) {
     case ListenStatus::listening:
       break;

@@ -1,11 +1,13 @@
 // Winsock's SO_REUSEADDR lets two programs share a port; only an exclusive listener is safe.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "http/server.hpp"
 #include "http/socket.hpp"
+#include "http/socket_listeners.hpp"
 
 namespace connector {
 namespace {
@@ -40,6 +42,20 @@ TEST(SocketLibraryWin32, ThreadsStartingAndReleasingTheLibraryLeaveTheListenerOp
     // Asking the socket for an option fails once it has been closed behind our back.
     ASSERT_TRUE(listener.socket->bindsExclusively()) << "listener closed in round " << round;
   }
+}
+
+// A start decides on this count whether to bind without the exclusive option.
+TEST(ListenerTableWin32, CountsTheListenersOnThePort) {
+  const std::optional<std::size_t> before = listenersOnPort(kConnectorPort);
+  ASSERT_TRUE(before.has_value());
+  EXPECT_EQ(*before, 0u);
+  {
+    const ListeningSocket::Opened listener =
+        ListeningSocket::open(kConnectorPort, 4, PortSharing::exclusive);
+    ASSERT_EQ(listener.status, ListenStatus::listening);
+    EXPECT_EQ(listenersOnPort(kConnectorPort), std::optional<std::size_t>(1));
+  }
+  EXPECT_EQ(listenersOnPort(kConnectorPort), std::optional<std::size_t>(0));
 }
 
 }  // namespace
