@@ -38,7 +38,8 @@ with open(template_path, encoding="utf-8") as template:
 with open(exe_path, "rb") as program:
     exe = program.read()
 with zipfile.ZipFile(target, "w") as archive:
-    for name, data in (("glimmer-connector.exe", exe), ("说明.txt", b"\xef\xbb\xbf" + readme.encode("utf-8"))):
+    readme_bytes = b"\xef\xbb\xbf" + readme.encode("utf-8")
+    for name, data in (("glimmer-connector.exe", exe), ("说明.txt", readme_bytes)):
         info = zipfile.ZipInfo(name, date_time=(2026, 1, 1, 0, 0, 0))
         info.compress_type = zipfile.ZIP_DEFLATED
         info.create_system = 3  # Unix, whose mode below the unpacker reads
@@ -84,7 +85,8 @@ cat "dist/$name.zip.sha256"
 again="$(mktemp -d "${TMPDIR:-/tmp}/glimmer-verify.XXXXXX")"
 trap 'rm -rf "$again"' EXIT
 mkdir "$again/src"
-tar -C "$root" --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -C "$again/src" -xf -
+tar -C "$root" --exclude=./build --exclude=./dist --exclude=./.git -cf - . |
+  tar -C "$again/src" -xf -
 echo "== verify: building again in $again/src"
 build "$again/src"
 pack "$again/src" "$again/$name.zip"
@@ -99,7 +101,8 @@ differ() {
       /usr/bin/python3 - "$2" "$3" >&2 <<'PY' || true
 import sys, pefile
 first, second = (open(path, "rb").read() for path in sys.argv[1:])
-offset = next((i for i, (a, b) in enumerate(zip(first, second)) if a != b), min(len(first), len(second)))
+offset = next((i for i, (a, b) in enumerate(zip(first, second)) if a != b),
+              min(len(first), len(second)))
 pe = pefile.PE(data=first)
 for structure in pe.__structures__:
     start = structure.get_file_offset()
@@ -125,5 +128,6 @@ PY
   exit 1
 }
 cmp -s "$exe" "$again/src/$exe" || differ glimmer-connector.exe "$root/$exe" "$again/src/$exe"
-cmp -s "dist/$name.zip" "$again/$name.zip" || differ "$name.zip" "$root/dist/$name.zip" "$again/$name.zip"
+cmp -s "dist/$name.zip" "$again/$name.zip" ||
+  differ "$name.zip" "$root/dist/$name.zip" "$again/$name.zip"
 echo "reproducible: glimmer-connector.exe and $name.zip are the same byte for byte when built again"
