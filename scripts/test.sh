@@ -16,6 +16,7 @@ for preset in native native-asan windows windows-release; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
+bash scripts/package.sh --verify  # the Windows package rebuilds bit for bit in another folder
 bash scripts/wine-prefix.sh
 
 # One suite over the four builds, so one summary line counts everything.
