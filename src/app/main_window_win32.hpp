@@ -7,7 +7,9 @@
 #include <optional>
 #include <string>
 
+#include "app/palette.hpp"
 #include "app/port_takeover.hpp"
+#include "app/window_look_win32.hpp"
 
 namespace connector {
 
@@ -43,18 +45,21 @@ class MainWindow {
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
-  // Registers "GlimmerConnectorWindow" with windowProc and the shell's background brush.
+  // Registers "GlimmerConnectorWindow" with windowProc and a background brush of its own.
   static ATOM registerClass(HINSTANCE instance);
-  // Creates the fixed-size window with a 620 x 326 client area; nullptr on failure.
+  // Creates the fixed-size window, its fonts and brushes at the system DPI and its client area
+  // of 620 x 326 in 96-DPI units, scaled; nullptr on failure.
   HWND create(HINSTANCE instance);
   HWND handle() const noexcept { return window_; }
+  // The fonts and brushes at the window's DPI; empty before creation and after destruction.
+  const WindowLook& look() const noexcept { return look_; }
 
   static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   void refreshStatus();
   void savePath(HWND owner);
-  // WM_DPICHANGED: fonts for the new DPI, every control placed from the layout table again, and
-  // the window moved to the rectangle the system suggests.
+  // WM_DPICHANGED: fonts and brushes for the new DPI, every control placed from the layout table
+  // again, and the window moved to the rectangle the system suggests.
   void applyDpi(int dpi, const RECT& suggested);
 
  private:
@@ -67,8 +72,13 @@ class MainWindow {
 
   WindowDialogs dialogs_;
   PortTakeover takeover_;
+  WindowLook look_;
+  Rgb statusColour_ = palette::kGreen;  // set by each status refresh
   HWND window_ = nullptr;
   HWND focus_ = nullptr;  // the control that gets the focus when the window does
 };
+
+// A window's text, whatever its length.
+std::wstring windowText(HWND window);
 
 }  // namespace connector

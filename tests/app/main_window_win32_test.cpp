@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "api/router.hpp"
-#include "app/app_shell_win32.hpp"
 #include "app/main_window_win32.hpp"
 #include "app/service_status.hpp"
 #include "app/status_line.hpp"
@@ -120,8 +119,6 @@ class MainWindowTest : public testing::Test {
       env_.set(name, pathToUtf8(dir_ / name));
     }
     statusReason().clear();
-    appShell().dpi = 96;  // a DPI test may have changed it
-    createFontsAndBrushes(appShell());
     ASSERT_NE(MainWindow::registerClass(instance()), 0);
   }
 
@@ -132,7 +129,6 @@ class MainWindowTest : public testing::Test {
     window_.reset();
     connectorService().stop();
     statusReason().clear();
-    appShell().dpi = 96;
     UnregisterClassW(kMainWindowClass, instance());
   }
 
@@ -233,15 +229,15 @@ class MainWindowTest : public testing::Test {
 TEST_F(MainWindowTest, BuildsTheFixedLayoutFromItsTable) {
   ASSERT_TRUE(startServiceAtLaunch());
   HWND window = open();
-  const AppShell& shell = appShell();
+  const WindowLook& look = window_->look();
 
   wchar_t title[64] = {};
   GetWindowTextW(window, title, 64);
   EXPECT_STREQ(title, L"Glimmer连接器");
   RECT client;
   GetClientRect(window, &client);
-  EXPECT_EQ(client.right, shell.scale(620));
-  EXPECT_EQ(client.bottom, shell.scale(326));
+  EXPECT_EQ(client.right, look.scale(620));
+  EXPECT_EQ(client.bottom, look.scale(326));
   const LONG style = GetWindowLongW(window, GWL_STYLE);
   EXPECT_NE(style & WS_MINIMIZEBOX, 0);
   EXPECT_EQ(style & (WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
@@ -254,44 +250,44 @@ TEST_F(MainWindowTest, BuildsTheFixedLayoutFromItsTable) {
     bool button;
   };
   const Expected controls[] = {
-      {kTitleLabel, L"Glimmer连接器", 28, 24, 560, 34, shell.title(), false},
+      {kTitleLabel, L"Glimmer连接器", 28, 24, 560, 34, look.title(), false},
       {kExplanationLabel, L"应用打开且连接已启动时，网页可调用本机 Spine 生成工程文件。", 29, 65,
-       560, 24, shell.body(), false},
-      {kStatusLabel, L"● 连接器运行中 · 未找到 Spine", 29, 95, 560, 46, shell.body(), false},
-      {kPathLabel, L"Spine.com 路径", 29, 146, 160, 24, shell.body(), false},
-      {kPathEdit, L"", 29, 172, 390, 32, shell.body(), false},
-      {kChooseFileButton, L"选择 Spine.com", 430, 170, 160, 36, shell.body(), true},
-      {kRestoreDetectionButton, L"恢复自动检测", 29, 216, 130, 36, shell.body(), true},
-      {kSavePathButton, L"保存路径", 460, 216, 130, 36, shell.body(), true},
-      {kToggleButton, L"停止连接", 460, 265, 130, 36, shell.body(), true},
+       560, 24, look.body(), false},
+      {kStatusLabel, L"● 连接器运行中 · 未找到 Spine", 29, 95, 560, 46, look.body(), false},
+      {kPathLabel, L"Spine.com 路径", 29, 146, 160, 24, look.body(), false},
+      {kPathEdit, L"", 29, 172, 390, 32, look.body(), false},
+      {kChooseFileButton, L"选择 Spine.com", 430, 170, 160, 36, look.body(), true},
+      {kRestoreDetectionButton, L"恢复自动检测", 29, 216, 130, 36, look.body(), true},
+      {kSavePathButton, L"保存路径", 460, 216, 130, 36, look.body(), true},
+      {kToggleButton, L"停止连接", 460, 265, 130, 36, look.body(), true},
   };
   for (const Expected& c : controls) {
     SCOPED_TRACE(c.id);
     ASSERT_NE(control(c.id), nullptr);
     EXPECT_EQ(text(c.id), c.text);
     const RECT r = placement(c.id);
-    EXPECT_EQ(r.left, shell.scale(c.x));
-    EXPECT_EQ(r.top, shell.scale(c.y));
-    EXPECT_EQ(r.right - r.left, shell.scale(c.width));
-    EXPECT_EQ(r.bottom - r.top, shell.scale(c.height));
+    EXPECT_EQ(r.left, look.scale(c.x));
+    EXPECT_EQ(r.top, look.scale(c.y));
+    EXPECT_EQ(r.right - r.left, look.scale(c.width));
+    EXPECT_EQ(r.bottom - r.top, look.scale(c.height));
     EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(control(c.id), WM_GETFONT, 0, 0)), c.font);
     EXPECT_EQ((GetWindowLongW(control(c.id), GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW, c.button);
   }
   const auto margins = static_cast<DWORD>(SendMessageW(control(kPathEdit), EM_GETMARGINS, 0, 0));
-  EXPECT_EQ(LOWORD(margins), shell.scale(8));
-  EXPECT_EQ(HIWORD(margins), shell.scale(8));
+  EXPECT_EQ(LOWORD(margins), look.scale(8));
+  EXPECT_EQ(HIWORD(margins), look.scale(8));
 
   // Colours of the statics and the edit.
   EXPECT_EQ(staticColours(kTitleLabel).text, kLight);
   EXPECT_EQ(staticColours(kExplanationLabel).text, kGrey);
   EXPECT_EQ(staticColours(kPathLabel).text, kLight);
   EXPECT_EQ(staticColours(kStatusLabel).backgroundMode, TRANSPARENT);
-  EXPECT_EQ(staticColours(kStatusLabel).brush, shell.background());
+  EXPECT_EQ(staticColours(kStatusLabel).brush, look.background());
   Canvas canvas(1, 1);
   const auto editBrush = reinterpret_cast<HBRUSH>(
       SendMessageW(window, WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(canvas.dc()),
                    reinterpret_cast<LPARAM>(control(kPathEdit))));
-  EXPECT_EQ(editBrush, shell.field());
+  EXPECT_EQ(editBrush, look.field());
   EXPECT_EQ(GetBkColor(canvas.dc()), kField);
   EXPECT_EQ(GetTextColor(canvas.dc()), kLight);
 }
@@ -521,8 +517,8 @@ TEST_F(MainWindowTest, AFailedTakeoverShowsOnlyOnceThePortIsFree) {
 TEST_F(MainWindowTest, DrawsOwnerDrawnButtonsAndTheBackground) {
   ASSERT_TRUE(startServiceAtLaunch());
   HWND window = open();
-  const AppShell& shell = appShell();
-  const int width = shell.scale(130), height = shell.scale(36);
+  const WindowLook& look = window_->look();
+  const int width = look.scale(130), height = look.scale(36);
 
   struct Case {
     UINT state;
@@ -542,10 +538,10 @@ TEST_F(MainWindowTest, DrawsOwnerDrawnButtonsAndTheBackground) {
     EXPECT_EQ(SendMessageW(window, WM_DRAWITEM, kToggleButton, reinterpret_cast<LPARAM>(&item)), TRUE);
     EXPECT_EQ(canvas.pixel(0, 0), kBackground);  // outside the rounded corner
     EXPECT_EQ(canvas.pixel(0, height / 2), kOutline);
-    EXPECT_EQ(canvas.pixel(shell.scale(2), height / 2), c.face);
+    EXPECT_EQ(canvas.pixel(look.scale(2), height / 2), c.face);
     // The focus rectangle is a dotted line 4 units inside the edge.
     int focusDots = 0;
-    const int inset = shell.scale(4);
+    const int inset = look.scale(4);
     for (int y = inset + 1; y < height - inset - 1; ++y) {
       focusDots += canvas.pixel(inset, y) != c.face ? 1 : 0;
     }
@@ -579,10 +575,10 @@ TEST_F(MainWindowTest, ClosingStopsTheServiceAndEndsTheMessageLoop) {
   EXPECT_FALSE(IsWindow(window));
   EXPECT_EQ(window_->handle(), nullptr);
   EXPECT_FALSE(connectorService().plainServer().isRunning());
-  EXPECT_FALSE(appShell().titleFont);
-  EXPECT_FALSE(appShell().bodyFont);
-  EXPECT_FALSE(appShell().backgroundBrush);
-  EXPECT_FALSE(appShell().fieldBrush);
+  EXPECT_EQ(window_->look().title(), nullptr);
+  EXPECT_EQ(window_->look().body(), nullptr);
+  EXPECT_EQ(window_->look().background(), nullptr);
+  EXPECT_EQ(window_->look().field(), nullptr);
   MSG message{};
   ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(message.wParam, 0u);
@@ -622,10 +618,10 @@ TEST_F(MainWindowTest, FollowsADpiChangeWithNewFontsAndTheSameLayout) {
     EXPECT_EQ(outer.right, suggested.right);
     EXPECT_EQ(outer.bottom, suggested.bottom);
 
-    const AppShell& shell = appShell();
-    EXPECT_EQ(shell.dpi, dpi);
-    EXPECT_EQ(fontHeight(shell.title()), -MulDiv(20, dpi, 72));
-    EXPECT_EQ(fontHeight(shell.body()), -MulDiv(13, dpi, 72));
+    const WindowLook& look = window_->look();
+    EXPECT_EQ(look.dpi(), dpi);
+    EXPECT_EQ(fontHeight(look.title()), -MulDiv(20, dpi, 72));
+    EXPECT_EQ(fontHeight(look.body()), -MulDiv(13, dpi, 72));
     for (const Placed& c : kLayout) {
       SCOPED_TRACE(c.id);
       const RECT r = placement(c.id);
@@ -634,7 +630,7 @@ TEST_F(MainWindowTest, FollowsADpiChangeWithNewFontsAndTheSameLayout) {
       EXPECT_EQ(r.right - r.left, MulDiv(c.width, dpi, 96));
       EXPECT_EQ(r.bottom - r.top, MulDiv(c.height, dpi, 96));
       const auto font = reinterpret_cast<HFONT>(SendMessageW(control(c.id), WM_GETFONT, 0, 0));
-      EXPECT_EQ(font, c.title ? shell.title() : shell.body());
+      EXPECT_EQ(font, c.title ? look.title() : look.body());
     }
     const auto margins = static_cast<DWORD>(SendMessageW(control(kPathEdit), EM_GETMARGINS, 0, 0));
     EXPECT_EQ(LOWORD(margins), MulDiv(8, dpi, 96));
@@ -673,7 +669,7 @@ TEST_F(MainWindowTest, EveryStatusTextFitsTheStatusLineAtEveryScale) {
     RECT line;
     GetClientRect(control(kStatusLabel), &line);
     HDC dc = GetDC(control(kStatusLabel));
-    HGDIOBJ previous = SelectObject(dc, appShell().body());
+    HGDIOBJ previous = SelectObject(dc, window_->look().body());
     TEXTMETRICW metrics{};
     GetTextMetricsW(dc, &metrics);
     for (const std::wstring& text : texts) {

@@ -1,0 +1,42 @@
+#include "app/display_win32.hpp"
+
+#include "app/system_library_win32.hpp"
+
+namespace connector {
+
+namespace {
+
+constexpr DWORD kImmersiveDarkMode = 20;
+constexpr DWORD kImmersiveDarkModeBefore20H1 = 19;
+
+HMODULE user32() { return GetModuleHandleW(L"user32.dll"); }
+
+}  // namespace
+
+void declarePerMonitorDpiAwareness() {
+  using SetAwareness = BOOL(WINAPI*)(HANDLE);
+  if (auto setAwareness = lookUp<SetAwareness>(user32(), "SetProcessDpiAwarenessContext")) {
+    setAwareness(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)));  // per monitor, version 2
+  }
+}
+
+int systemDpi() {
+  using GetSystemDpi = UINT(WINAPI*)();
+  if (auto getDpi = lookUp<GetSystemDpi>(user32(), "GetDpiForSystem")) {
+    return static_cast<int>(getDpi());
+  }
+  return 96;
+}
+
+void useDarkTitleBar(HWND window) {
+  UniqueModule dwmapi = loadSystemLibrary(L"dwmapi.dll");
+  using SetAttribute = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
+  auto setAttribute = lookUp<SetAttribute>(dwmapi.get(), "DwmSetWindowAttribute");
+  if (!setAttribute) return;
+  const BOOL dark = TRUE;
+  if (FAILED(setAttribute(window, kImmersiveDarkMode, &dark, sizeof dark))) {
+    setAttribute(window, kImmersiveDarkModeBefore20H1, &dark, sizeof dark);
+  }
+}
+
+}  // namespace connector
