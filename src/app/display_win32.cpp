@@ -20,12 +20,32 @@ void declarePerMonitorDpiAwareness() {
   }
 }
 
-int systemDpi() {
-  using GetSystemDpi = UINT(WINAPI*)();
-  if (auto getDpi = lookUp<GetSystemDpi>(user32(), "GetDpiForSystem")) {
-    return static_cast<int>(getDpi());
+DpiQueries systemDpiQueries() {
+  DpiQueries queries;
+  queries.systemDpi = [] {
+    using GetSystemDpi = UINT(WINAPI*)();
+    if (auto getDpi = lookUp<GetSystemDpi>(user32(), "GetDpiForSystem")) {
+      return static_cast<int>(getDpi());
+    }
+    return 96;
+  };
+  queries.windowDpi = [](HWND window) {
+    using GetWindowDpi = UINT(WINAPI*)(HWND);
+    if (auto getDpi = lookUp<GetWindowDpi>(user32(), "GetDpiForWindow")) {
+      return static_cast<int>(getDpi(window));
+    }
+    return 0;
+  };
+  return queries;
+}
+
+RECT outerRect(RECT client, DWORD style, int dpi) {
+  using AdjustForDpi = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+  auto adjust = lookUp<AdjustForDpi>(user32(), "AdjustWindowRectExForDpi");
+  if (adjust == nullptr || !adjust(&client, style, FALSE, 0, static_cast<UINT>(dpi))) {
+    AdjustWindowRect(&client, style, FALSE);
   }
-  return 96;
+  return client;
 }
 
 void useDarkTitleBar(HWND window) {

@@ -15,7 +15,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // the program, its reason stays in statusReason().
   startServiceAtLaunch();
 
-  // The window makes its own fonts and brushes when it is created.
+  // The window makes its own fonts and brushes, for its monitor's DPI, when it is created.
   declarePerMonitorDpiAwareness();
   MainWindow::registerClass(instance);  // a failure shows up as a failed creation below
 

@@ -115,8 +115,8 @@ std::wstring windowText(HWND window) {
   return text;
 }
 
-MainWindow::MainWindow(WindowDialogs dialogs, PortTakeover takeover)
-    : dialogs_(std::move(dialogs)), takeover_(std::move(takeover)) {}
+MainWindow::MainWindow(WindowDialogs dialogs, PortTakeover takeover, DpiQueries dpi)
+    : dialogs_(std::move(dialogs)), takeover_(std::move(takeover)), dpi_(std::move(dpi)) {}
 
 ATOM MainWindow::registerClass(HINSTANCE instance) {
   // A brush of the class's own, not a window's: the system deletes it with the class.
@@ -135,12 +135,26 @@ ATOM MainWindow::registerClass(HINSTANCE instance) {
 }
 
 HWND MainWindow::create(HINSTANCE instance) {
-  look_ = WindowLook(systemDpi());
-  RECT outer{0, 0, look_.scale(kClientWidth), look_.scale(kClientHeight)};
-  AdjustWindowRect(&outer, kWindowStyle, FALSE);
-  return CreateWindowExW(0, kMainWindowClass, L"Glimmer连接器", kWindowStyle, CW_USEDEFAULT,
-                         CW_USEDEFAULT, outer.right - outer.left, outer.bottom - outer.top, nullptr,
-                         nullptr, instance, this);
+  look_ = WindowLook(dpi_.systemDpi());
+  const RECT outer = outerRect(clientRect(), kWindowStyle, look_.dpi());
+  HWND window = CreateWindowExW(0, kMainWindowClass, L"Glimmer连接器", kWindowStyle, CW_USEDEFAULT,
+                                CW_USEDEFAULT, outer.right - outer.left, outer.bottom - outer.top,
+                                nullptr, nullptr, instance, this);
+  if (window == nullptr) return nullptr;
+  // A per-monitor aware window created on a monitor whose DPI is not the system's hears no
+  // WM_DPICHANGED for it: it lays itself out at its own DPI here, where it stands.
+  const int own = dpi_.windowDpi(window);
+  if (own > 0 && own != look_.dpi()) {
+    layOut(own);
+    const RECT resized = outerRect(clientRect(), kWindowStyle, own);
+    SetWindowPos(window, nullptr, 0, 0, resized.right - resized.left, resized.bottom - resized.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  return window;
+}
+
+RECT MainWindow::clientRect() const {
+  return RECT{0, 0, look_.scale(kClientWidth), look_.scale(kClientHeight)};
 }
 
 LRESULT CALLBACK MainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -264,6 +278,13 @@ void MainWindow::refreshStatus() {
 }
 
 void MainWindow::applyDpi(int dpi, const RECT& suggested) {
+  layOut(dpi);
+  SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(window_, nullptr, TRUE);
+}
+
+void MainWindow::layOut(int dpi) {
   // The old fonts stay alive until every control has been given the new ones.
   const WindowLook previous = std::exchange(look_, WindowLook(dpi));
   for (const ControlLayout& layout : kControls) {
@@ -275,10 +296,8 @@ void MainWindow::applyDpi(int dpi, const RECT& suggested) {
                  SWP_NOZORDER | SWP_NOACTIVATE);
   }
   if (HWND edit = control(kPathEdit)) setEditMargins(edit, look_);
-  SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
-  InvalidateRect(window_, nullptr, TRUE);
 }
+
 void MainWindow::chooseFile() {
   if (std::optional<std::wstring> chosen = dialogs_.chooseSpineFile(window_)) {
     SetWindowTextW(control(kPathEdit), chosen->c_str());  // saved only by "保存路径"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "api/router.hpp"
+#include "app/display_win32.hpp"
 #include "app/main_window_win32.hpp"
 #include "app/service_status.hpp"
 #include "app/status_line.hpp"
@@ -143,7 +144,7 @@ class MainWindowTest : public testing::Test {
     return launcher;
   }
 
-  HWND open(PortTakeover takeover = PortTakeover()) {
+  HWND open(PortTakeover takeover = PortTakeover(), DpiQueries dpi = systemDpiQueries()) {
     WindowDialogs dialogs;
     dialogs.showMessage = [this](HWND owner, const std::wstring& title, const std::wstring& text,
                                  UINT icon) {
@@ -154,13 +155,15 @@ class MainWindowTest : public testing::Test {
       EXPECT_EQ(owner, window_->handle());
       return nextChoice_;
     };
-    window_ = std::make_unique<MainWindow>(std::move(dialogs), std::move(takeover));
+    window_ = std::make_unique<MainWindow>(std::move(dialogs), std::move(takeover), std::move(dpi));
     HWND window = window_->create(instance());
     EXPECT_NE(window, nullptr);
     return window;
   }
 
   HWND control(int id) const { return GetDlgItem(window_->handle(), id); }
+  // Fonts, every control's rectangle and font, and the edit's margins as designed, scaled to dpi.
+  void expectLaidOutAt(int dpi) const;
   // A control's rectangle in the window's client coordinates.
   RECT placement(int id) const {
     RECT r;
@@ -604,6 +607,51 @@ LONG fontHeight(HFONT font) {
   return description.lfHeight;
 }
 
+void MainWindowTest::expectLaidOutAt(int dpi) const {
+  const WindowLook& look = window_->look();
+  EXPECT_EQ(look.dpi(), dpi);
+  EXPECT_EQ(fontHeight(look.title()), -MulDiv(20, dpi, 72));
+  EXPECT_EQ(fontHeight(look.body()), -MulDiv(13, dpi, 72));
+  for (const Placed& c : kLayout) {
+    SCOPED_TRACE(c.id);
+    const RECT r = placement(c.id);
+    EXPECT_EQ(r.left, MulDiv(c.x, dpi, 96));
+    EXPECT_EQ(r.top, MulDiv(c.y, dpi, 96));
+    EXPECT_EQ(r.right - r.left, MulDiv(c.width, dpi, 96));
+    EXPECT_EQ(r.bottom - r.top, MulDiv(c.height, dpi, 96));
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(control(c.id), WM_GETFONT, 0, 0));
+    EXPECT_EQ(font, c.title ? look.title() : look.body());
+  }
+  const auto margins = static_cast<DWORD>(SendMessageW(control(kPathEdit), EM_GETMARGINS, 0, 0));
+  EXPECT_EQ(LOWORD(margins), MulDiv(8, dpi, 96));
+}
+
+// A window created on a monitor whose DPI is not the system's hears of no change: it has to ask.
+TEST_F(MainWindowTest, LaysItselfOutAtTheDpiOfTheMonitorItIsCreatedOn) {
+  struct Case {
+    int system, monitor;  // monitor 0: the system cannot tell the window's own DPI
+    int expected;
+  };
+  const Case cases[] = {{96, 144, 144}, {144, 96, 96}, {120, 120, 120}, {144, 0, 144}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.system << " DPI system, " << c.monitor << " DPI monitor");
+    DpiQueries dpi;
+    dpi.systemDpi = [&c] { return c.system; };
+    dpi.windowDpi = [&c](HWND) { return c.monitor; };
+    HWND window = open(PortTakeover(), dpi);
+    expectLaidOutAt(c.expected);
+    // The client area of 620 x 326 at that DPI, with the frame and caption the system draws there.
+    RECT expected{0, 0, MulDiv(620, c.expected, 96), MulDiv(326, c.expected, 96)};
+    AdjustWindowRectExForDpi(&expected, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, FALSE, 0,
+                             c.expected);
+    RECT outer;
+    GetWindowRect(window, &outer);
+    EXPECT_EQ(outer.right - outer.left, expected.right - expected.left);
+    EXPECT_EQ(outer.bottom - outer.top, expected.bottom - expected.top);
+    DestroyWindow(window);
+  }
+}
+
 TEST_F(MainWindowTest, FollowsADpiChangeWithNewFontsAndTheSameLayout) {
   ASSERT_TRUE(startServiceAtLaunch());
   HWND window = open();
@@ -618,22 +666,7 @@ TEST_F(MainWindowTest, FollowsADpiChangeWithNewFontsAndTheSameLayout) {
     EXPECT_EQ(outer.right, suggested.right);
     EXPECT_EQ(outer.bottom, suggested.bottom);
 
-    const WindowLook& look = window_->look();
-    EXPECT_EQ(look.dpi(), dpi);
-    EXPECT_EQ(fontHeight(look.title()), -MulDiv(20, dpi, 72));
-    EXPECT_EQ(fontHeight(look.body()), -MulDiv(13, dpi, 72));
-    for (const Placed& c : kLayout) {
-      SCOPED_TRACE(c.id);
-      const RECT r = placement(c.id);
-      EXPECT_EQ(r.left, MulDiv(c.x, dpi, 96));
-      EXPECT_EQ(r.top, MulDiv(c.y, dpi, 96));
-      EXPECT_EQ(r.right - r.left, MulDiv(c.width, dpi, 96));
-      EXPECT_EQ(r.bottom - r.top, MulDiv(c.height, dpi, 96));
-      const auto font = reinterpret_cast<HFONT>(SendMessageW(control(c.id), WM_GETFONT, 0, 0));
-      EXPECT_EQ(font, c.title ? look.title() : look.body());
-    }
-    const auto margins = static_cast<DWORD>(SendMessageW(control(kPathEdit), EM_GETMARGINS, 0, 0));
-    EXPECT_EQ(LOWORD(margins), MulDiv(8, dpi, 96));
+    expectLaidOutAt(dpi);
     // Buttons are drawn with the new font too.
     Canvas canvas(MulDiv(130, dpi, 96), MulDiv(36, dpi, 96));
     DRAWITEMSTRUCT item{};
