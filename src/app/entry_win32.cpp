@@ -1,8 +1,8 @@
-// The windowed connector: service first, then the drawing state, the window and its message loop.
+// The windowed connector: service first, then DPI awareness, the window and its message loop.
 #include "platform/win32.hpp"
 
 #include "api/router.hpp"
-#include "app/app_shell_win32.hpp"
+#include "app/display_win32.hpp"
 #include "app/main_window_win32.hpp"
 #include "app/service_status.hpp"
 #include "api/service.hpp"
@@ -15,9 +15,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // the program, its reason stays in statusReason().
   startServiceAtLaunch();
 
-  AppShell& shell = appShell();
-  adoptSystemDpi(shell);
-  createFontsAndBrushes(shell);
+  // The window makes its own fonts and brushes, for its monitor's DPI, when it is created.
+  declarePerMonitorDpiAwareness();
   MainWindow::registerClass(instance);  // a failure shows up as a failed creation below
 
   MainWindow mainWindow;

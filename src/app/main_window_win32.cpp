@@ -6,8 +6,9 @@
 #include <utility>
 
 #include "api/router.hpp"
-#include "app/app_shell_win32.hpp"
+#include "app/display_win32.hpp"
 #include "app/service_status.hpp"
+#include "app/window_paint_win32.hpp"
 #include "config/config.hpp"
 #include "api/service.hpp"
 #include "http/status_reason.hpp"
@@ -21,12 +22,6 @@ namespace {
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr int kClientWidth = 620;
 constexpr int kClientHeight = 326;
-
-constexpr COLORREF kTextColour = RGB(238, 238, 238);
-constexpr COLORREF kExplanationColour = RGB(166, 164, 162);
-constexpr COLORREF kFieldColour = RGB(56, 55, 54);
-constexpr COLORREF kPressedFaceColour = RGB(70, 69, 68);
-constexpr COLORREF kOutlineColour = RGB(76, 75, 74);
 
 enum class ControlKind { Static, Edit, Button };
 enum class FontRole { Title, Body };
@@ -58,13 +53,11 @@ constexpr ControlLayout kControls[] = {
 constexpr int kPathGroup[] = {kPathLabel, kPathEdit, kChooseFileButton, kRestoreDetectionButton,
                               kSavePathButton};
 
-HFONT fontFor(const ControlLayout& layout) {
-  const AppShell& shell = appShell();
-  return layout.font == FontRole::Title ? shell.title() : shell.body();
+HFONT fontFor(const ControlLayout& layout, const WindowLook& look) {
+  return layout.font == FontRole::Title ? look.title() : look.body();
 }
 
-HWND createControl(HWND parent, const ControlLayout& layout) {
-  const AppShell& shell = appShell();
+HWND createControl(HWND parent, const ControlLayout& layout, const WindowLook& look) {
   const wchar_t* className = L"STATIC";
   DWORD style = WS_CHILD | WS_VISIBLE;
   switch (layout.kind) {
@@ -81,15 +74,17 @@ HWND createControl(HWND parent, const ControlLayout& layout) {
       break;
   }
   HWND control = CreateWindowExW(
-      0, className, layout.text, style, shell.scale(layout.x), shell.scale(layout.y),
-      shell.scale(layout.width), shell.scale(layout.height), parent,
+      0, className, layout.text, style, look.scale(layout.x), look.scale(layout.y),
+      look.scale(layout.width), look.scale(layout.height), parent,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), GetModuleHandleW(nullptr), nullptr);
-  if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fontFor(layout)), FALSE);
+  if (control != nullptr) {
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fontFor(layout, look)), FALSE);
+  }
   return control;
 }
 
-void setEditMargins(HWND edit) {
-  const int margin = appShell().scale(8);
+void setEditMargins(HWND edit, const WindowLook& look) {
+  const int margin = look.scale(8);
   SendMessageW(edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(margin, margin));
 }
 
@@ -100,55 +95,6 @@ bool isPathGroupControl(HWND parent, HWND window) {
     if (member != nullptr && (window == member || IsChild(member, window))) return true;
   }
   return false;
-}
-
-std::wstring windowText(HWND window) {
-  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-  return text;
-}
-
-// Selects a GDI object into a device context and puts the previous one back on every path.
-class ScopedSelection {
- public:
-  ScopedSelection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-  ~ScopedSelection() { SelectObject(dc_, previous_); }
-  ScopedSelection(const ScopedSelection&) = delete;
-  ScopedSelection& operator=(const ScopedSelection&) = delete;
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
-};
-
-void drawButton(const DRAWITEMSTRUCT& item) {
-  const AppShell& shell = appShell();
-  HDC dc = item.hDC;
-  RECT area = item.rcItem;
-  // The corners outside the rounded face would otherwise keep the system's light button colour.
-  FillRect(dc, &area, shell.background());
-  {
-    UniqueGdiObject face(
-        CreateSolidBrush((item.itemState & ODS_SELECTED) ? kPressedFaceColour : kFieldColour));
-    UniqueGdiObject outline(CreatePen(PS_SOLID, shell.scale(1), kOutlineColour));
-    ScopedSelection pen(dc, outline.get());
-    ScopedSelection brush(dc, face.get());
-    RoundRect(dc, area.left, area.top, area.right, area.bottom, shell.scale(7), shell.scale(7));
-  }  // the previous pen and brush go back before the temporary ones are deleted
-
-  std::wstring text = windowText(item.hwndItem);
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, kTextColour);
-  {
-    ScopedSelection font(dc, shell.body());
-    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area,
-              DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-  }
-  if (item.itemState & ODS_FOCUS) {
-    const int inset = shell.scale(4);
-    InflateRect(&area, -inset, -inset);
-    DrawFocusRect(dc, &area);
-  }
 }
 
 bool isExistingRegularFile(const std::string& utf8Path) {
@@ -163,28 +109,52 @@ bool isExistingRegularFile(const std::string& utf8Path) {
 
 }  // namespace
 
-MainWindow::MainWindow(WindowDialogs dialogs, PortTakeover takeover)
-    : dialogs_(std::move(dialogs)), takeover_(std::move(takeover)) {}
+std::wstring windowText(HWND window) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+MainWindow::MainWindow(WindowDialogs dialogs, PortTakeover takeover, DpiQueries dpi)
+    : dialogs_(std::move(dialogs)), takeover_(std::move(takeover)), dpi_(std::move(dpi)) {}
 
 ATOM MainWindow::registerClass(HINSTANCE instance) {
+  // A brush of the class's own, not a window's: the system deletes it with the class.
+  UniqueGdiObject background(CreateSolidBrush(colourRef(palette::kBackground)));
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.style = 0;
   windowClass.lpfnWndProc = &MainWindow::windowProc;
   windowClass.hInstance = instance;
   windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW, in its wide form
-  windowClass.hbrBackground = appShell().background();
+  windowClass.hbrBackground = static_cast<HBRUSH>(background.get());
   windowClass.lpszClassName = kMainWindowClass;
-  return RegisterClassExW(&windowClass);
+  const ATOM atom = RegisterClassExW(&windowClass);
+  if (atom != 0) background.release();
+  return atom;
 }
 
 HWND MainWindow::create(HINSTANCE instance) {
-  const AppShell& shell = appShell();
-  RECT outer{0, 0, shell.scale(kClientWidth), shell.scale(kClientHeight)};
-  AdjustWindowRect(&outer, kWindowStyle, FALSE);
-  return CreateWindowExW(0, kMainWindowClass, L"Glimmer连接器", kWindowStyle, CW_USEDEFAULT,
-                         CW_USEDEFAULT, outer.right - outer.left, outer.bottom - outer.top, nullptr,
-                         nullptr, instance, this);
+  look_ = WindowLook(dpi_.systemDpi());
+  const RECT outer = outerRect(clientRect(), kWindowStyle, look_.dpi());
+  HWND window = CreateWindowExW(0, kMainWindowClass, L"Glimmer连接器", kWindowStyle, CW_USEDEFAULT,
+                                CW_USEDEFAULT, outer.right - outer.left, outer.bottom - outer.top,
+                                nullptr, nullptr, instance, this);
+  if (window == nullptr) return nullptr;
+  // A per-monitor aware window created on a monitor whose DPI is not the system's hears no
+  // WM_DPICHANGED for it: it lays itself out at its own DPI here, where it stands.
+  const int own = dpi_.windowDpi(window);
+  if (own > 0 && own != look_.dpi()) {
+    layOut(own);
+    const RECT resized = outerRect(clientRect(), kWindowStyle, own);
+    SetWindowPos(window, nullptr, 0, 0, resized.right - resized.left, resized.bottom - resized.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  return window;
+}
+
+RECT MainWindow::clientRect() const {
+  return RECT{0, 0, look_.scale(kClientWidth), look_.scale(kClientHeight)};
 }
 
 LRESULT CALLBACK MainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -209,7 +179,6 @@ LRESULT CALLBACK MainWindow::windowProc(HWND window, UINT message, WPARAM wParam
 }
 
 LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  AppShell& shell = appShell();
   switch (message) {
     case WM_CREATE:
       createControls();
@@ -217,30 +186,19 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DRAWITEM: {
       const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
       if (item->CtlType != ODT_BUTTON) break;
-      drawButton(*item);
+      drawButton(*item, look_);
       return TRUE;
     }
-    case WM_ERASEBKGND: {
-      RECT client;
-      GetClientRect(window_, &client);
-      FillRect(reinterpret_cast<HDC>(wParam), &client, shell.background());
+    case WM_ERASEBKGND:
+      eraseBackground(window_, reinterpret_cast<HDC>(wParam), look_);
       return 1;
-    }
     case WM_CTLCOLORSTATIC: {
-      HDC dc = reinterpret_cast<HDC>(wParam);
       const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
-      SetBkMode(dc, TRANSPARENT);
-      SetTextColor(dc, id == kStatusLabel        ? shell.statusColour
-                       : id == kExplanationLabel ? kExplanationColour
-                                                 : kTextColour);
-      return reinterpret_cast<LRESULT>(shell.background());
+      return reinterpret_cast<LRESULT>(
+          colourStatic(reinterpret_cast<HDC>(wParam), id, statusColour_, look_));
     }
-    case WM_CTLCOLOREDIT: {
-      HDC dc = reinterpret_cast<HDC>(wParam);
-      SetBkColor(dc, kFieldColour);
-      SetTextColor(dc, kTextColour);
-      return reinterpret_cast<LRESULT>(shell.field());
-    }
+    case WM_CTLCOLOREDIT:
+      return reinterpret_cast<LRESULT>(colourEdit(reinterpret_cast<HDC>(wParam), look_));
     case WM_COMMAND:
       // Owner-drawn buttons also report double-clicks; only the click itself acts, so a
       // double-click on "停止连接" does not stop and start again.
@@ -282,10 +240,7 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_DESTROY:
       connectorService().stop();
-      shell.titleFont.reset();
-      shell.bodyFont.reset();
-      shell.backgroundBrush.reset();
-      shell.fieldBrush.reset();
+      look_ = WindowLook();  // the fonts and brushes go with the window
       PostQuitMessage(0);
       return 0;
   }
@@ -295,20 +250,20 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 void MainWindow::createControls() {
   for (const ControlLayout& layout : kControls) {
     if (layout.kind == ControlKind::Button) continue;
-    createControl(window_, layout);
+    createControl(window_, layout, look_);
   }
-  setEditMargins(control(kPathEdit));
+  setEditMargins(control(kPathEdit), look_);
   // The saved choice, not the located path: empty when nothing was saved.
   SetWindowTextW(control(kPathEdit), toWide(loadConfig().spineExecutable).c_str());
   for (const ControlLayout& layout : kControls) {
-    if (layout.kind == ControlKind::Button) createControl(window_, layout);
+    if (layout.kind == ControlKind::Button) createControl(window_, layout, look_);
   }
   refreshStatus();
 }
 
 void MainWindow::refreshStatus() {
   const StatusLine line = currentStatusLine(takeover_);
-  appShell().statusColour = RGB(line.colour.red, line.colour.green, line.colour.blue);
+  statusColour_ = line.colour;
   HWND status = control(kStatusLabel);
   SetWindowTextW(status, toWide(line.text).c_str());
   InvalidateRect(status, nullptr, TRUE);
@@ -323,23 +278,24 @@ void MainWindow::refreshStatus() {
 }
 
 void MainWindow::applyDpi(int dpi, const RECT& suggested) {
-  AppShell& shell = appShell();
-  shell.dpi = dpi;
-  // The old fonts stay alive until every control has been given the new ones.
-  UniqueGdiObject oldTitle = std::move(shell.titleFont);
-  UniqueGdiObject oldBody = std::move(shell.bodyFont);
-  createFonts(shell);
-  for (const ControlLayout& layout : kControls) {
-    HWND item = control(layout.id);
-    if (item == nullptr) continue;
-    SendMessageW(item, WM_SETFONT, reinterpret_cast<WPARAM>(fontFor(layout)), FALSE);
-    SetWindowPos(item, nullptr, shell.scale(layout.x), shell.scale(layout.y), shell.scale(layout.width),
-                 shell.scale(layout.height), SWP_NOZORDER | SWP_NOACTIVATE);
-  }
-  if (HWND edit = control(kPathEdit)) setEditMargins(edit);
+  layOut(dpi);
   SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
   InvalidateRect(window_, nullptr, TRUE);
+}
+
+void MainWindow::layOut(int dpi) {
+  // The old fonts stay alive until every control has been given the new ones.
+  const WindowLook previous = std::exchange(look_, WindowLook(dpi));
+  for (const ControlLayout& layout : kControls) {
+    HWND item = control(layout.id);
+    if (item == nullptr) continue;
+    SendMessageW(item, WM_SETFONT, reinterpret_cast<WPARAM>(fontFor(layout, look_)), FALSE);
+    SetWindowPos(item, nullptr, look_.scale(layout.x), look_.scale(layout.y),
+                 look_.scale(layout.width), look_.scale(layout.height),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  if (HWND edit = control(kPathEdit)) setEditMargins(edit, look_);
 }
 
 void MainWindow::chooseFile() {

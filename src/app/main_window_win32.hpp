@@ -7,7 +7,10 @@
 #include <optional>
 #include <string>
 
+#include "app/display_win32.hpp"
+#include "app/palette.hpp"
 #include "app/port_takeover.hpp"
+#include "app/window_look_win32.hpp"
 
 namespace connector {
 
@@ -39,27 +42,36 @@ inline constexpr wchar_t kMainWindowClass[] = L"GlimmerConnectorWindow";
 
 class MainWindow {
  public:
-  explicit MainWindow(WindowDialogs dialogs = systemDialogs(), PortTakeover takeover = PortTakeover());
+  explicit MainWindow(WindowDialogs dialogs = systemDialogs(),
+                      PortTakeover takeover = PortTakeover(), DpiQueries dpi = systemDpiQueries());
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
-  // Registers "GlimmerConnectorWindow" with windowProc and the shell's background brush.
+  // Registers "GlimmerConnectorWindow" with windowProc and a background brush of its own.
   static ATOM registerClass(HINSTANCE instance);
-  // Creates the fixed-size window with a 620 x 326 client area; nullptr on failure.
+  // Creates the fixed-size window with its client area of 620 x 326 in 96-DPI units, its fonts
+  // and brushes: at the system DPI, then at the window's own where its monitor's differs;
+  // nullptr on failure.
   HWND create(HINSTANCE instance);
   HWND handle() const noexcept { return window_; }
+  // The fonts and brushes at the window's DPI; empty before creation and after destruction.
+  const WindowLook& look() const noexcept { return look_; }
 
   static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   void refreshStatus();
   void savePath(HWND owner);
-  // WM_DPICHANGED: fonts for the new DPI, every control placed from the layout table again, and
-  // the window moved to the rectangle the system suggests.
+  // WM_DPICHANGED: fonts and brushes for the new DPI, every control placed from the layout table
+  // again, and the window moved to the rectangle the system suggests.
   void applyDpi(int dpi, const RECT& suggested);
 
  private:
   LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void createControls();
+  // Fonts and brushes for dpi, and every control placed from the layout table again.
+  void layOut(int dpi);
+  // The client area at the current DPI.
+  RECT clientRect() const;
   void chooseFile();
   void restoreAutomaticDetection();
   void toggleConnection();
@@ -67,8 +79,14 @@ class MainWindow {
 
   WindowDialogs dialogs_;
   PortTakeover takeover_;
+  DpiQueries dpi_;
+  WindowLook look_;
+  Rgb statusColour_ = palette::kGreen;  // set by each status refresh
   HWND window_ = nullptr;
   HWND focus_ = nullptr;  // the control that gets the focus when the window does
 };
+
+// A window's text, whatever its length.
+std::wstring windowText(HWND window);
 
 }  // namespace connector

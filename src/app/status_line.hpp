@@ -1,14 +1,10 @@
 #pragma once
 // Which status text and colour the window (and the console) shows.
-#include <cstdint>
 #include <string>
 
-namespace connector {
+#include "app/palette.hpp"
 
-struct Rgb {
-  std::uint8_t red, green, blue;
-  bool operator==(const Rgb&) const = default;
-};
+namespace connector {
 
 struct StatusLine {
   std::string text;  // UTF-8

@@ -2,6 +2,8 @@
 
 #include <commdlg.h>
 
+#include "app/working_directory_win32.hpp"
+
 namespace connector {
 
 WindowDialogs systemDialogs() {
@@ -18,8 +20,10 @@ WindowDialogs systemDialogs() {
     request.nFilterIndex = 1;
     request.lpstrFile = path;
     request.nMaxFile = 260;
-    // The dialog would otherwise make the chosen folder the program's working directory.
-    request.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
+    request.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+    // The dialog leaves the working directory in the folder the user picked from (the flag
+    // that would stop it does nothing for an open dialog), so the directory is put back.
+    const ScopedWorkingDirectory keep;
     if (!GetOpenFileNameW(&request)) return std::nullopt;
     return std::wstring(path);
   };

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "api/router.hpp"
-#include "app/app_shell_win32.hpp"
+#include "app/display_win32.hpp"
 #include "app/main_window_win32.hpp"
 #include "app/service_status.hpp"
 #include "app/status_line.hpp"
@@ -120,8 +120,6 @@ class MainWindowTest : public testing::Test {
       env_.set(name, pathToUtf8(dir_ / name));
     }
     statusReason().clear();
-    appShell().dpi = 96;  // a DPI test may have changed it
-    createFontsAndBrushes(appShell());
     ASSERT_NE(MainWindow::registerClass(instance()), 0);
   }
 
@@ -132,7 +130,6 @@ class MainWindowTest : public testing::Test {
     window_.reset();
     connectorService().stop();
     statusReason().clear();
-    appShell().dpi = 96;
     UnregisterClassW(kMainWindowClass, instance());
   }
 
@@ -147,7 +144,7 @@ class MainWindowTest : public testing::Test {
     return launcher;
   }
 
-  HWND open(PortTakeover takeover = PortTakeover()) {
+  HWND open(PortTakeover takeover = PortTakeover(), DpiQueries dpi = systemDpiQueries()) {
     WindowDialogs dialogs;
     dialogs.showMessage = [this](HWND owner, const std::wstring& title, const std::wstring& text,
                                  UINT icon) {
@@ -158,13 +155,15 @@ class MainWindowTest : public testing::Test {
       EXPECT_EQ(owner, window_->handle());
       return nextChoice_;
     };
-    window_ = std::make_unique<MainWindow>(std::move(dialogs), std::move(takeover));
+    window_ = std::make_unique<MainWindow>(std::move(dialogs), std::move(takeover), std::move(dpi));
     HWND window = window_->create(instance());
     EXPECT_NE(window, nullptr);
     return window;
   }
 
   HWND control(int id) const { return GetDlgItem(window_->handle(), id); }
+  // Fonts, every control's rectangle and font, and the edit's margins as designed, scaled to dpi.
+  void expectLaidOutAt(int dpi) const;
   // A control's rectangle in the window's client coordinates.
   RECT placement(int id) const {
     RECT r;
@@ -233,15 +232,15 @@ class MainWindowTest : public testing::Test {
 TEST_F(MainWindowTest, BuildsTheFixedLayoutFromItsTable) {
   ASSERT_TRUE(startServiceAtLaunch());
   HWND window = open();
-  const AppShell& shell = appShell();
+  const WindowLook& look = window_->look();
 
   wchar_t title[64] = {};
   GetWindowTextW(window, title, 64);
   EXPECT_STREQ(title, L"Glimmer连接器");
   RECT client;
   GetClientRect(window, &client);
-  EXPECT_EQ(client.right, shell.scale(620));
-  EXPECT_EQ(client.bottom, shell.scale(326));
+  EXPECT_EQ(client.right, look.scale(620));
+  EXPECT_EQ(client.bottom, look.scale(326));
   const LONG style = GetWindowLongW(window, GWL_STYLE);
   EXPECT_NE(style & WS_MINIMIZEBOX, 0);
   EXPECT_EQ(style & (WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
@@ -254,44 +253,44 @@ TEST_F(MainWindowTest, BuildsTheFixedLayoutFromItsTable) {
     bool button;
   };
   const Expected controls[] = {
-      {kTitleLabel, L"Glimmer连接器", 28, 24, 560, 34, shell.title(), false},
+      {kTitleLabel, L"Glimmer连接器", 28, 24, 560, 34, look.title(), false},
       {kExplanationLabel, L"应用打开且连接已启动时，网页可调用本机 Spine 生成工程文件。", 29, 65,
-       560, 24, shell.body(), false},
-      {kStatusLabel, L"● 连接器运行中 · 未找到 Spine", 29, 95, 560, 46, shell.body(), false},
-      {kPathLabel, L"Spine.com 路径", 29, 146, 160, 24, shell.body(), false},
-      {kPathEdit, L"", 29, 172, 390, 32, shell.body(), false},
-      {kChooseFileButton, L"选择 Spine.com", 430, 170, 160, 36, shell.body(), true},
-      {kRestoreDetectionButton, L"恢复自动检测", 29, 216, 130, 36, shell.body(), true},
-      {kSavePathButton, L"保存路径", 460, 216, 130, 36, shell.body(), true},
-      {kToggleButton, L"停止连接", 460, 265, 130, 36, shell.body(), true},
+       560, 24, look.body(), false},
+      {kStatusLabel, L"● 连接器运行中 · 未找到 Spine", 29, 95, 560, 46, look.body(), false},
+      {kPathLabel, L"Spine.com 路径", 29, 146, 160, 24, look.body(), false},
+      {kPathEdit, L"", 29, 172, 390, 32, look.body(), false},
+      {kChooseFileButton, L"选择 Spine.com", 430, 170, 160, 36, look.body(), true},
+      {kRestoreDetectionButton, L"恢复自动检测", 29, 216, 130, 36, look.body(), true},
+      {kSavePathButton, L"保存路径", 460, 216, 130, 36, look.body(), true},
+      {kToggleButton, L"停止连接", 460, 265, 130, 36, look.body(), true},
   };
   for (const Expected& c : controls) {
     SCOPED_TRACE(c.id);
     ASSERT_NE(control(c.id), nullptr);
     EXPECT_EQ(text(c.id), c.text);
     const RECT r = placement(c.id);
-    EXPECT_EQ(r.left, shell.scale(c.x));
-    EXPECT_EQ(r.top, shell.scale(c.y));
-    EXPECT_EQ(r.right - r.left, shell.scale(c.width));
-    EXPECT_EQ(r.bottom - r.top, shell.scale(c.height));
+    EXPECT_EQ(r.left, look.scale(c.x));
+    EXPECT_EQ(r.top, look.scale(c.y));
+    EXPECT_EQ(r.right - r.left, look.scale(c.width));
+    EXPECT_EQ(r.bottom - r.top, look.scale(c.height));
     EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(control(c.id), WM_GETFONT, 0, 0)), c.font);
     EXPECT_EQ((GetWindowLongW(control(c.id), GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW, c.button);
   }
   const auto margins = static_cast<DWORD>(SendMessageW(control(kPathEdit), EM_GETMARGINS, 0, 0));
-  EXPECT_EQ(LOWORD(margins), shell.scale(8));
-  EXPECT_EQ(HIWORD(margins), shell.scale(8));
+  EXPECT_EQ(LOWORD(margins), look.scale(8));
+  EXPECT_EQ(HIWORD(margins), look.scale(8));
 
   // Colours of the statics and the edit.
   EXPECT_EQ(staticColours(kTitleLabel).text, kLight);
   EXPECT_EQ(staticColours(kExplanationLabel).text, kGrey);
   EXPECT_EQ(staticColours(kPathLabel).text, kLight);
   EXPECT_EQ(staticColours(kStatusLabel).backgroundMode, TRANSPARENT);
-  EXPECT_EQ(staticColours(kStatusLabel).brush, shell.background());
+  EXPECT_EQ(staticColours(kStatusLabel).brush, look.background());
   Canvas canvas(1, 1);
   const auto editBrush = reinterpret_cast<HBRUSH>(
       SendMessageW(window, WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(canvas.dc()),
                    reinterpret_cast<LPARAM>(control(kPathEdit))));
-  EXPECT_EQ(editBrush, shell.field());
+  EXPECT_EQ(editBrush, look.field());
   EXPECT_EQ(GetBkColor(canvas.dc()), kField);
   EXPECT_EQ(GetTextColor(canvas.dc()), kLight);
 }
@@ -521,8 +520,8 @@ TEST_F(MainWindowTest, AFailedTakeoverShowsOnlyOnceThePortIsFree) {
 TEST_F(MainWindowTest, DrawsOwnerDrawnButtonsAndTheBackground) {
   ASSERT_TRUE(startServiceAtLaunch());
   HWND window = open();
-  const AppShell& shell = appShell();
-  const int width = shell.scale(130), height = shell.scale(36);
+  const WindowLook& look = window_->look();
+  const int width = look.scale(130), height = look.scale(36);
 
   struct Case {
     UINT state;
@@ -542,10 +541,10 @@ TEST_F(MainWindowTest, DrawsOwnerDrawnButtonsAndTheBackground) {
     EXPECT_EQ(SendMessageW(window, WM_DRAWITEM, kToggleButton, reinterpret_cast<LPARAM>(&item)), TRUE);
     EXPECT_EQ(canvas.pixel(0, 0), kBackground);  // outside the rounded corner
     EXPECT_EQ(canvas.pixel(0, height / 2), kOutline);
-    EXPECT_EQ(canvas.pixel(shell.scale(2), height / 2), c.face);
+    EXPECT_EQ(canvas.pixel(look.scale(2), height / 2), c.face);
     // The focus rectangle is a dotted line 4 units inside the edge.
     int focusDots = 0;
-    const int inset = shell.scale(4);
+    const int inset = look.scale(4);
     for (int y = inset + 1; y < height - inset - 1; ++y) {
       focusDots += canvas.pixel(inset, y) != c.face ? 1 : 0;
     }
@@ -579,10 +578,10 @@ TEST_F(MainWindowTest, ClosingStopsTheServiceAndEndsTheMessageLoop) {
   EXPECT_FALSE(IsWindow(window));
   EXPECT_EQ(window_->handle(), nullptr);
   EXPECT_FALSE(connectorService().plainServer().isRunning());
-  EXPECT_FALSE(appShell().titleFont);
-  EXPECT_FALSE(appShell().bodyFont);
-  EXPECT_FALSE(appShell().backgroundBrush);
-  EXPECT_FALSE(appShell().fieldBrush);
+  EXPECT_EQ(window_->look().title(), nullptr);
+  EXPECT_EQ(window_->look().body(), nullptr);
+  EXPECT_EQ(window_->look().background(), nullptr);
+  EXPECT_EQ(window_->look().field(), nullptr);
   MSG message{};
   ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(message.wParam, 0u);
@@ -608,6 +607,51 @@ LONG fontHeight(HFONT font) {
   return description.lfHeight;
 }
 
+void MainWindowTest::expectLaidOutAt(int dpi) const {
+  const WindowLook& look = window_->look();
+  EXPECT_EQ(look.dpi(), dpi);
+  EXPECT_EQ(fontHeight(look.title()), -MulDiv(20, dpi, 72));
+  EXPECT_EQ(fontHeight(look.body()), -MulDiv(13, dpi, 72));
+  for (const Placed& c : kLayout) {
+    SCOPED_TRACE(c.id);
+    const RECT r = placement(c.id);
+    EXPECT_EQ(r.left, MulDiv(c.x, dpi, 96));
+    EXPECT_EQ(r.top, MulDiv(c.y, dpi, 96));
+    EXPECT_EQ(r.right - r.left, MulDiv(c.width, dpi, 96));
+    EXPECT_EQ(r.bottom - r.top, MulDiv(c.height, dpi, 96));
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(control(c.id), WM_GETFONT, 0, 0));
+    EXPECT_EQ(font, c.title ? look.title() : look.body());
+  }
+  const auto margins = static_cast<DWORD>(SendMessageW(control(kPathEdit), EM_GETMARGINS, 0, 0));
+  EXPECT_EQ(LOWORD(margins), MulDiv(8, dpi, 96));
+}
+
+// A window created on a monitor whose DPI is not the system's hears of no change: it has to ask.
+TEST_F(MainWindowTest, LaysItselfOutAtTheDpiOfTheMonitorItIsCreatedOn) {
+  struct Case {
+    int system, monitor;  // monitor 0: the system cannot tell the window's own DPI
+    int expected;
+  };
+  const Case cases[] = {{96, 144, 144}, {144, 96, 96}, {120, 120, 120}, {144, 0, 144}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.system << " DPI system, " << c.monitor << " DPI monitor");
+    DpiQueries dpi;
+    dpi.systemDpi = [&c] { return c.system; };
+    dpi.windowDpi = [&c](HWND) { return c.monitor; };
+    HWND window = open(PortTakeover(), dpi);
+    expectLaidOutAt(c.expected);
+    // The client area of 620 x 326 at that DPI, with the frame and caption the system draws there.
+    RECT expected{0, 0, MulDiv(620, c.expected, 96), MulDiv(326, c.expected, 96)};
+    AdjustWindowRectExForDpi(&expected, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, FALSE, 0,
+                             c.expected);
+    RECT outer;
+    GetWindowRect(window, &outer);
+    EXPECT_EQ(outer.right - outer.left, expected.right - expected.left);
+    EXPECT_EQ(outer.bottom - outer.top, expected.bottom - expected.top);
+    DestroyWindow(window);
+  }
+}
+
 TEST_F(MainWindowTest, FollowsADpiChangeWithNewFontsAndTheSameLayout) {
   ASSERT_TRUE(startServiceAtLaunch());
   HWND window = open();
@@ -622,22 +666,7 @@ TEST_F(MainWindowTest, FollowsADpiChangeWithNewFontsAndTheSameLayout) {
     EXPECT_EQ(outer.right, suggested.right);
     EXPECT_EQ(outer.bottom, suggested.bottom);
 
-    const AppShell& shell = appShell();
-    EXPECT_EQ(shell.dpi, dpi);
-    EXPECT_EQ(fontHeight(shell.title()), -MulDiv(20, dpi, 72));
-    EXPECT_EQ(fontHeight(shell.body()), -MulDiv(13, dpi, 72));
-    for (const Placed& c : kLayout) {
-      SCOPED_TRACE(c.id);
-      const RECT r = placement(c.id);
-      EXPECT_EQ(r.left, MulDiv(c.x, dpi, 96));
-      EXPECT_EQ(r.top, MulDiv(c.y, dpi, 96));
-      EXPECT_EQ(r.right - r.left, MulDiv(c.width, dpi, 96));
-      EXPECT_EQ(r.bottom - r.top, MulDiv(c.height, dpi, 96));
-      const auto font = reinterpret_cast<HFONT>(SendMessageW(control(c.id), WM_GETFONT, 0, 0));
-      EXPECT_EQ(font, c.title ? shell.title() : shell.body());
-    }
-    const auto margins = static_cast<DWORD>(SendMessageW(control(kPathEdit), EM_GETMARGINS, 0, 0));
-    EXPECT_EQ(LOWORD(margins), MulDiv(8, dpi, 96));
+    expectLaidOutAt(dpi);
     // Buttons are drawn with the new font too.
     Canvas canvas(MulDiv(130, dpi, 96), MulDiv(36, dpi, 96));
     DRAWITEMSTRUCT item{};
@@ -673,7 +702,7 @@ TEST_F(MainWindowTest, EveryStatusTextFitsTheStatusLineAtEveryScale) {
     RECT line;
     GetClientRect(control(kStatusLabel), &line);
     HDC dc = GetDC(control(kStatusLabel));
-    HGDIOBJ previous = SelectObject(dc, appShell().body());
+    HGDIOBJ previous = SelectObject(dc, window_->look().body());
     TEXTMETRICW metrics{};
     GetTextMetricsW(dc, &metrics);
     for (const std::wstring& text : texts) {
