@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the release program and the test launcher, then times the largest conversion the limits
-# accept (see convert_bench.py). Extra arguments go to the driver, e.g. --runs 9.
+# Builds the release program, the test launcher and the floor server, then times the largest
+# conversion the limits accept against the floor, and health against nginx (see
+# convert_bench.py). Extra arguments go to the driver, e.g. --runs 9.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset release >/dev/null
@@ -10,5 +11,17 @@ mkdir -p build/bench
 g++ -std=c++20 -O2 -I tests -I src -o build/bench/spine-stub \
   tests/support/spine_stub.cpp tests/support/spine_stub_main_posix.cpp \
   tests/support/spine_stub_os_posix.cpp src/platform/text.cpp
-exec python3 bench/convert_bench.py --program build/release/src/glimmer-connector \
-  --stub build/bench/spine-stub "$@"
+g++ -std=c++20 -O2 -o build/bench/floor-server bench/floor_server.cpp
+# nginx is the health rate's yardstick; only the bench needs it.
+if ! command -v nginx >/dev/null && [ ! -x /usr/sbin/nginx ]; then
+  if [ "$(id -u)" = 0 ]; then
+    apt-get install -y -qq nginx-light >/dev/null || echo "nginx-light could not be installed"
+  else
+    echo "nginx is not installed and this is not root: apt-get install nginx-light"
+  fi
+fi
+nginx=$(command -v nginx || { [ -x /usr/sbin/nginx ] && echo /usr/sbin/nginx; } || true)
+# The connector listens on the port the end-to-end suites use; wait for them to let go of it.
+exec flock /tmp/port27843.lock python3 bench/convert_bench.py \
+  --program build/release/src/glimmer-connector --stub build/bench/spine-stub \
+  --floor build/bench/floor-server ${nginx:+--nginx "$nginx"} "$@"

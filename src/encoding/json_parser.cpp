@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "encoding/ascii.hpp"
+#include "encoding/json_parser_scan.hpp"
 #include "platform/text.hpp"
 
 namespace connector {
@@ -123,30 +124,7 @@ class Parser {
     if (pos_ != text_.size()) fail(kTrailingContent);
   }
 
-  // Offset of the first byte from `from` on that ends a plain run inside a string: a quote, a
-  // backslash or a control byte (or the text's end). Eight bytes are tested at a time.
-  std::size_t plainRunEnd(std::size_t from) const {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-    constexpr std::uint64_t kHighs = 0x8080808080808080ull;
-    const std::size_t size = text_.size();
-    while (size - from >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, text_.data() + from, 8);
-      const std::uint64_t quote = word ^ (kOnes * '"');
-      const std::uint64_t backslash = word ^ (kOnes * '\\');
-      // A byte is zero, or below 0x20, exactly when its lane borrows in these subtractions.
-      const std::uint64_t special = ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) |
-                                    ((word - kOnes * 0x20) & ~word);
-      if ((special & kHighs) != 0) break;
-      from += 8;
-    }
-    while (from < size) {
-      const auto byte = static_cast<unsigned char>(text_[from]);
-      if (byte == '"' || byte == '\\' || byte < 0x20) break;
-      ++from;
-    }
-    return from;
-  }
+  std::size_t plainRunEnd(std::size_t from) const { return jsonPlainRunEnd(text_, from); }
 
   void skipWhitespace() {
     while (pos_ < text_.size()) {

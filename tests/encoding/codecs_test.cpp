@@ -118,6 +118,40 @@ TEST(Base64, EqualsTheOneCharacterDecoderOnRandomText) {
   }
 }
 
+// The decoder reads at any address and writes exactly its bytes at any address: for every
+// alignment of both and every length class of its wide steps, with a bad character in each
+// place of a step, the same bytes or fault as the plain decoder and nothing written past the end.
+TEST(Base64, EqualsTheOneCharacterDecoderAtEveryAlignment) {
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  for (std::size_t length = 0; length <= 64; length += 4) {
+    for (std::size_t bad = 0; bad <= length; ++bad) {  // bad == length: no bad character
+      for (const std::size_t padding : {0, 1, 2}) {
+        std::string text;
+        for (std::size_t i = 0; i < length; ++i) text += alphabet[(i * 29 + length) % 64];
+        for (std::size_t i = 0; i < padding && i < length; ++i) text[length - 1 - i] = '=';
+        if (bad < length) text[bad] = bad % 2 == 0 ? '-' : '\x80';
+        const std::optional<std::string> expected = referenceBase64(text);
+        for (std::size_t inAt = 0; inAt < 8; ++inAt) {
+          for (std::size_t outAt = 0; outAt < 8; ++outAt) {
+            SCOPED_TRACE(text + " in +" + std::to_string(inAt) + " out +" + std::to_string(outAt));
+            const std::string input = std::string(inAt, 'A') + text;
+            std::string output(outAt + length + 16, '\xA5');
+            const auto write = [&] {
+              decodeBase64Into(std::string_view(input).substr(inAt),
+                               reinterpret_cast<std::uint8_t*>(output.data() + outAt));
+            };
+            ASSERT_EQ(faultOf(write), expected ? "ok" : "图片数据格式无效");
+            if (!expected) continue;
+            EXPECT_EQ(output.substr(outAt, expected->size()), *expected);
+            EXPECT_EQ(output.substr(0, outAt) + output.substr(outAt + expected->size()),
+                      std::string(output.size() - expected->size(), '\xA5'));
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(UrlCodecs, DecodeRules) {
   EXPECT_EQ(urlDecode("a+b%20c"), "a b c");
   EXPECT_EQ(urlDecode("100%4"), "100%4");
