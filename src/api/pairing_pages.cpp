@@ -23,6 +23,32 @@ constexpr const char* kPagePrefix =
 constexpr const char* kInvalidOriginHtml = "<h2>授权地址无效</h2>";
 constexpr const char* kExpiredHtml = "<h2>授权已过期，请返回编辑器重试</h2>";
 
+// Double-clickjacking guard, placed after the form so it is in force before the first paint. A
+// hostile page can ask for a double-click and swap this page in under the pointer between the two
+// clicks, so the button acts only on a press that began once the page had been visible and
+// focused for a second; until then it is dimmed and a click does nothing, leaving the nonce
+// unspent. Any loss of focus or visibility (and a return from the back-forward cache) starts the
+// second again. The press is taken from pointerdown, or from keydown of Enter or Space (not a
+// repeat, whose press began earlier); a click without either (assistive technology) is judged at
+// its own time. Without scripts the button works at once, as it always did.
+constexpr const char* kClickGuard =
+    "<script>{"
+    "const button=document.querySelector(\"form button\");"
+    "let timer=0,live=false,press=null;"
+    "const settle=()=>{"
+    "clearTimeout(timer);live=false;press=null;button.style.opacity=\"0.5\";"
+    "if(document.visibilityState===\"visible\"&&document.hasFocus())"
+    "timer=setTimeout(()=>{live=true;button.style.opacity=\"\";},1000);};"
+    "const ready=()=>live&&document.hasFocus()&&document.visibilityState===\"visible\";"
+    "for(const name of[\"focus\",\"blur\",\"pageshow\"])addEventListener(name,settle);"
+    "document.addEventListener(\"visibilitychange\",settle);"
+    "button.addEventListener(\"pointerdown\",()=>{press=ready();});"
+    "button.addEventListener(\"keydown\",event=>{"
+    "if(event.key===\"Enter\"||event.key===\" \")press=ready()&&!event.repeat;});"
+    "button.addEventListener(\"click\",event=>{"
+    "if(!(press===null?ready():press))event.preventDefault();press=null;});"
+    "settle();}</script>";
+
 }  // namespace
 
 HttpResponse htmlPage(int status, const std::string& innerHtml) {
@@ -54,7 +80,9 @@ HttpResponse pairingPageResponse(PairingRegistry& registry, const HttpRequest& r
   html += "</code></p><form method=\"post\" action=\"/pair\"><input type=\"hidden\" name=\"nonce\" value=\"";
   html += nonce;
   html += "\"><button type=\"submit\">允许此网站</button></form>";
-  return htmlPage(200, html);
+  HttpResponse page = htmlPage(200, html);
+  page.body += kClickGuard;
+  return page;
 }
 
 HttpResponse pairingConfirmResponse(PairingRegistry& registry, ConnectorService& service,
