@@ -7,7 +7,8 @@
 #include "api/convert_endpoint.hpp"
 #include "api/health.hpp"
 #include "api/host_check.hpp"
-#include "api/pairing.hpp"
+#include "api/pairing_pages.hpp"
+#include "api/pairing_registry.hpp"
 #include "api/service.hpp"
 
 namespace connector {

@@ -1,4 +1,4 @@
-#include "api/pairing.hpp"
+#include "api/pairing_registry.hpp"
 #include "api/router.hpp"
 #include "api/service.hpp"
 

@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "api/pairing.hpp"
+#include "api/pairing_registry.hpp"
 #include "api/router.hpp"
 #include "api/service.hpp"
 #include "support/test_helpers.hpp"

@@ -92,7 +92,12 @@ TEST_F(PairingTest, PagesAreExactAndCarryTheirHeaders) {
   const std::string nonce = nonceOf(page);
   ASSERT_EQ(nonce.size(), 48u) << page.body;
   EXPECT_EQ(page.status, 200);
-  EXPECT_EQ(page.body, confirmationPage(origin, nonce));
+  // The page as it always was, then the click guard: one inline script and nothing else.
+  const std::string unguarded = confirmationPage(origin, nonce);
+  EXPECT_EQ(page.body.substr(0, unguarded.size()), unguarded);
+  const std::string guard = page.body.substr(std::min(unguarded.size(), page.body.size()));
+  EXPECT_TRUE(guard.starts_with("<script>") && guard.ends_with("</script>")) << guard;
+  EXPECT_EQ(guard.find("</"), guard.size() - 9) << guard;
   expectPageHeaders(page);
   EXPECT_FALSE(OriginAllowList::isOriginAllowed(origin));
 

@@ -182,6 +182,12 @@ class BrowserEndToEnd(ConnectorTestCase):
                 for event in self.network_events("Network.requestWillBeSent")
                 if event["request"]["method"] == "OPTIONS"]
 
+    def posts_sent(self):
+        """(url, body) of the POST requests sent since the last look at the network."""
+        return [(event["request"]["url"], event["request"].get("postData"))
+                for event in self.network_events("Network.requestWillBeSent")
+                if event["request"]["method"] == "POST"]
+
     def responses_received(self):
         return [event["response"] for event in self.network_events("Network.responseReceived")]
 
@@ -199,6 +205,17 @@ class BrowserEndToEnd(ConnectorTestCase):
         with open(target + ".tmp", "wb") as picture:
             picture.write(self.driver.get_screenshot_as_png())
         os.replace(target + ".tmp", target)
+
+    def click_at(self, x, y):
+        """A left click at a point of the page, as the pointer would give it, wherever it lands."""
+        for kind in ("mousePressed", "mouseReleased"):
+            self.driver.execute_cdp_cmd("Input.dispatchMouseEvent", {
+                "type": kind, "x": x, "y": y, "button": "left", "buttons": 1, "clickCount": 1})
+
+    def wait_until_live(self, button):
+        # The button is dimmed until the page has been seen for a second, as a reader sees it.
+        self.wait_for(lambda driver: button.value_of_css_property("opacity") == "1",
+                      "the button 允许此网站 to become live")
 
     def assertDarkPage(self):
         # The page style arrives and applies (a content policy that blocked the inline style would
@@ -250,9 +267,12 @@ class BrowserEndToEnd(ConnectorTestCase):
             self.assertEqual([code.text for code in self.driver.find_elements(By.CSS_SELECTOR, "p code")],
                              [".spine", STRANGER])
             self.assertDarkPage()
+            self.wait_until_live(button)
             self.screenshot("pairing-page.png")
             self.assertEqual(self.saved_origins(), [])
 
+            centre = (button.rect["x"] + button.rect["width"] / 2,
+                      button.rect["y"] + button.rect["height"] / 2)
             button.click()
             self.wait_for(lambda driver: driver.find_elements(By.XPATH, "//h2[.='授权成功']"),
                           "the success page")
@@ -261,6 +281,33 @@ class BrowserEndToEnd(ConnectorTestCase):
             self.assertIn("现在可以生成 Spine 工程", self.driver.find_element(By.TAG_NAME, "p").text)
             self.assertDarkPage()
             self.screenshot("pairing-done.png")
+
+            # Double-clickjacking: the second click of a double-click on another page lands on
+            # this page as it appears. It does nothing and sends nothing; the same click once the
+            # page has been seen posts the very nonce it showed (a spent one would be "expired").
+            # What the press hit and how long after the load, as the page saw it.
+            self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": (
+                "addEventListener('pointerdown', event => { window.pressed = ["
+                "event.target.localName, performance.now() -"
+                " performance.getEntriesByType('navigation')[0].loadEventEnd]; }, true);")})
+            for _ in range(5):  # a busy machine may delay the click beyond what is asked
+                self.network_events()
+                self.driver.get(pair_url(STRANGER))
+                self.click_at(*centre)
+                pressed = self.driver.execute_script("return window.pressed || null")
+                if pressed and pressed[1] < 100:
+                    break
+            self.assertTrue(pressed and pressed[1] < 100,
+                            "the early click was late or left the page: %s" % pressed)
+            self.assertEqual(pressed[0], "button")
+            nonce = self.driver.find_element(By.NAME, "nonce").get_attribute("value")
+            self.wait_until_live(self.driver.find_element(By.XPATH, ALLOW_BUTTON))
+            self.assertEqual(self.posts_sent(), [], "the early click sent the form")
+            self.assertEqual(self.driver.current_url, pair_url(STRANGER))
+            self.click_at(*centre)
+            self.wait_for(lambda driver: driver.find_elements(By.XPATH, "//h2[.='授权成功']"),
+                          "the success page after a click on a page that was seen")
+            self.assertEqual(self.posts_sent(), [(CONNECTOR + "/pair", "nonce=" + nonce)])
         finally:
             self.driver.close()
             self.driver.switch_to.window(self.editor_tab)

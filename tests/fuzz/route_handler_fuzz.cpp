@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "api/pairing.hpp"
+#include "api/pairing_registry.hpp"
 #include "api/router.hpp"
 #include "fuzz_support.hpp"
 #include "http/request_parser.hpp"

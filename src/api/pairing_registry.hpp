@@ -1,5 +1,5 @@
 #pragma once
-// Pairing: the confirmation page with a one-time nonce, and its confirmation that stores the origin.
+// The table of pairings offered but not yet confirmed: one-time nonces, their origins and expiry.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -12,11 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "http/http_types.hpp"
-
 namespace connector {
-
-class ConnectorService;
 
 struct PendingPairing {
   std::string origin;
@@ -86,14 +82,5 @@ class PairingRegistry {
 
 // The registry of the running program.
 PairingRegistry& pairingRegistry();
-
-// The page frame of every pairing reply: HTML, not cached, never shown inside a frame.
-HttpResponse htmlPage(int status, const std::string& innerHtml);
-
-// GET /pair?origin=...
-HttpResponse pairingPageResponse(PairingRegistry& registry, const HttpRequest& request);
-// POST /pair with the form field nonce.
-HttpResponse pairingConfirmResponse(PairingRegistry& registry, ConnectorService& service,
-                                    const HttpRequest& request);
 
 }  // namespace connector

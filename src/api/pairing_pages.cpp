@@ -1,9 +1,9 @@
-#include "api/pairing.hpp"
+#include "api/pairing_pages.hpp"
 
-#include <algorithm>
-#include <iterator>
-#include <utility>
+#include <mutex>
+#include <optional>
 
+#include "api/pairing_registry.hpp"
 #include "config/config.hpp"
 #include "config/origin_allow_list.hpp"
 #include "encoding/url_html.hpp"
@@ -24,78 +24,33 @@ constexpr const char* kPagePrefix =
 constexpr const char* kInvalidOriginHtml = "<h2>授权地址无效</h2>";
 constexpr const char* kExpiredHtml = "<h2>授权已过期，请返回编辑器重试</h2>";
 
+// Double-clickjacking guard, placed after the form so it is in force before the first paint. A
+// hostile page can ask for a double-click and swap this page in under the pointer between the two
+// clicks, so the button acts only on a press that began once the page had been visible and
+// focused for a second; until then it is dimmed and a click does nothing, leaving the nonce
+// unspent. Any loss of focus or visibility (and a return from the back-forward cache) starts the
+// second again. The press is taken from pointerdown, or from keydown of Enter or Space (not a
+// repeat, whose press began earlier); a click without either (assistive technology) is judged at
+// its own time. Without scripts the button works at once, as it always did.
+constexpr const char* kClickGuard =
+    "<script>{"
+    "const button=document.querySelector(\"form button\");"
+    "let timer=0,live=false,press=null;"
+    "const settle=()=>{"
+    "clearTimeout(timer);live=false;press=null;button.style.opacity=\"0.5\";"
+    "if(document.visibilityState===\"visible\"&&document.hasFocus())"
+    "timer=setTimeout(()=>{live=true;button.style.opacity=\"\";},1000);};"
+    "const ready=()=>live&&document.hasFocus()&&document.visibilityState===\"visible\";"
+    "for(const name of[\"focus\",\"blur\",\"pageshow\"])addEventListener(name,settle);"
+    "document.addEventListener(\"visibilitychange\",settle);"
+    "button.addEventListener(\"pointerdown\",()=>{press=ready();});"
+    "button.addEventListener(\"keydown\",event=>{"
+    "if(event.key===\"Enter\"||event.key===\" \")press=ready()&&!event.repeat;});"
+    "button.addEventListener(\"click\",event=>{"
+    "if(!(press===null?ready():press))event.preventDefault();press=null;});"
+    "settle();}</script>";
+
 }  // namespace
-
-PairingRegistry::PairingRegistry(Clock now) : now_(std::move(now)) {}
-
-void PairingRegistry::remove(Order::iterator entry) {
-  std::vector<Order::iterator>& ofOrigin = entry->origin->second;
-  ofOrigin.erase(std::find(ofOrigin.begin(), ofOrigin.end(), entry));  // at most kMaxPerOrigin
-  bytes_ -= bytesOf(entry->nonce, entry->origin->first);
-  if (ofOrigin.empty()) origins_.erase(entry->origin);
-  byNonce_.erase(entry->nonce);
-  order_.erase(entry);
-}
-
-void PairingRegistry::add(const std::string& nonce, const std::string& origin) {
-  std::lock_guard lock(lock_);
-  const auto now = now_();
-  if (auto same = byNonce_.find(nonce); same != byNonce_.end()) remove(same->second);
-  // Oldest first is soonest to expire first: stop at the first one still alive.
-  while (!order_.empty()) {
-    ++visited_;
-    if (!(order_.front().expiresAt < now)) break;
-    remove(order_.begin());
-  }
-  auto slot = origins_.find(origin);
-  if (slot != origins_.end() && slot->second.size() >= kMaxPerOrigin) {
-    ++visited_;
-    remove(slot->second.front());
-    slot = origins_.find(origin);  // the removal may have erased it
-  }
-  const std::size_t bytes = bytesOf(nonce, origin);
-  while (!order_.empty() && (order_.size() >= kMaxEntries || bytes_ + bytes > kMaxBytes)) {
-    if (slot != origins_.end() && order_.front().origin == slot && slot->second.size() == 1) {
-      slot = origins_.end();  // its last entry is going
-    }
-    ++visited_;
-    remove(order_.begin());
-  }
-  if (slot == origins_.end()) slot = origins_.emplace(origin, std::vector<Order::iterator>()).first;
-  order_.push_back(Entry{nonce, slot, now + kLifetime});
-  const auto entry = std::prev(order_.end());
-  slot->second.push_back(entry);
-  byNonce_.emplace(nonce, entry);
-  bytes_ += bytes;
-}
-
-std::optional<std::string> PairingRegistry::take(const std::string& nonce) {
-  PendingPairing entry;
-  {
-    std::lock_guard lock(lock_);
-    auto found = byNonce_.find(nonce);
-    if (found == byNonce_.end()) return std::nullopt;
-    entry = PendingPairing{found->second->origin->first, found->second->expiresAt};
-    remove(found->second);
-  }
-  if (entry.expiresAt < now_()) return std::nullopt;
-  return std::move(entry.origin);
-}
-
-std::size_t PairingRegistry::size() const {
-  std::lock_guard lock(lock_);
-  return order_.size();
-}
-
-std::uint64_t PairingRegistry::entriesVisited() const {
-  std::lock_guard lock(lock_);
-  return visited_;
-}
-
-PairingRegistry& pairingRegistry() {
-  static PairingRegistry registry;
-  return registry;
-}
 
 HttpResponse htmlPage(int status, const std::string& innerHtml) {
   HttpResponse response;
@@ -126,7 +81,9 @@ HttpResponse pairingPageResponse(PairingRegistry& registry, const HttpRequest& r
   html += "</code></p><form method=\"post\" action=\"/pair\"><input type=\"hidden\" name=\"nonce\" value=\"";
   html += nonce;
   html += "\"><button type=\"submit\">允许此网站</button></form>";
-  return htmlPage(200, html);
+  HttpResponse page = htmlPage(200, html);
+  page.body += kClickGuard;
+  return page;
 }
 
 HttpResponse pairingConfirmResponse(PairingRegistry& registry, ConnectorService& service,
