@@ -1,49 +1,14 @@
 #include <algorithm>
-#include <array>
 #include <stdexcept>
 #include <vector>
 
+#include "platform/child_process.hpp"
 #include "platform/process_capture.hpp"
 #include "platform/process_runner.hpp"
 #include "platform/win32.hpp"
 
 namespace connector {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-using Buffer = std::array<char, ProcessRunner::kReadChunk>;
-
-// Bytes waiting in the pipe now; 0 also when the pipe cannot be asked (broken or closed).
-DWORD bytesWaiting(HANDLE pipe) {
-  DWORD waiting = 0;
-  if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr)) return 0;
-  return waiting;
-}
-
-// Reads everything waiting now, in chunks of at most kReadChunk. ReadFile never blocks here:
-// it never asks for more than is waiting. Returns true when something was read.
-bool readWaiting(HANDLE pipe, std::string& output, Buffer& buffer) {
-  DWORD waiting = bytesWaiting(pipe);
-  bool readSomething = false;
-  while (waiting > 0) {
-    const DWORD want = std::min<DWORD>(waiting, static_cast<DWORD>(buffer.size()));
-    DWORD n = 0;
-    if (!ReadFile(pipe, buffer.data(), want, &n, nullptr) || n == 0) break;
-    process_capture::appendCapped(output, buffer.data(), n);
-    waiting -= std::min(waiting, n);
-    readSomething = true;
-  }
-  return readSomething;
-}
-
-// After the child's end: what is already in the pipe, until nothing waits, the cap is reached or
-// the time is up (a descendant may still hold the pipe open and keep writing).
-void drainAfterEnd(HANDLE pipe, std::string& output, Buffer& buffer) {
-  const auto stop = Clock::now() + process_capture::kDrainAfterEnd;
-  while (output.size() < ProcessRunner::kOutputCap && Clock::now() < stop) {
-    if (!readWaiting(pipe, output, buffer)) return;
-  }
-}
 
 // Owns a list of process and thread attributes, sized for `count` entries.
 class AttributeList {
@@ -96,15 +61,16 @@ UniqueHandle inheritableStandardInput() {
 
 }  // namespace
 
-ProcessResult ProcessRunner::run(const std::string& executable,
-                                 const std::vector<std::string>& arguments,
-                                 const std::filesystem::path& workingDirectory,
-                                 std::stop_token stop) const {
-  ProcessResult result;
-  if (stop.stop_requested()) {
-    result.cancelled = true;
-    return result;
-  }
+struct ChildProcess::System {
+  UniqueHandle readEnd;
+  UniqueHandle job;  // closing it ends whatever of the tree still runs, on every path
+  UniqueHandle process;
+  UniqueHandle thread;
+};
+
+ChildProcess::ChildProcess(const std::string& executable, const std::vector<std::string>& arguments,
+                           const std::filesystem::path& workingDirectory)
+    : system_(std::make_unique<System>()) {
   SECURITY_ATTRIBUTES security{};
   security.nLength = sizeof(security);
   security.bInheritHandle = TRUE;
@@ -113,14 +79,14 @@ ProcessResult ProcessRunner::run(const std::string& executable,
   if (!CreatePipe(&readHandle, &writeHandle, &security, 0)) {
     throw std::runtime_error(process_capture::kPipeFailed);
   }
-  UniqueHandle readEnd(readHandle);
+  system_->readEnd.reset(readHandle);
   UniqueHandle writeEnd(writeHandle);
-  if (!SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0)) {
+  if (!SetHandleInformation(readHandle, HANDLE_FLAG_INHERIT, 0)) {
     throw std::runtime_error(process_capture::kPipeFailed);
   }
 
-  UniqueHandle job = createKillOnCloseJob();
-  if (!job) throw std::runtime_error(process_capture::kStartFailed);
+  system_->job = createKillOnCloseJob();
+  if (!system_->job) throw std::runtime_error(process_capture::kStartFailed);
 
   // Only the handles listed here are inherited, whatever else of the connector is inheritable
   // at this moment (a settings file another thread has open, a socket).
@@ -156,40 +122,47 @@ ProcessResult ProcessRunner::run(const std::string& executable,
   writeEnd.reset();  // the child holds its own copy; ours would keep the pipe open
   input.reset();
   if (!created) throw std::runtime_error(process_capture::kStartFailed);
-  UniqueHandle process(info.hProcess);
-  UniqueHandle thread(info.hThread);
-  if (!AssignProcessToJobObject(job.get(), process.get()) || ResumeThread(thread.get()) == DWORD(-1)) {
-    TerminateProcess(process.get(), 1);
-    WaitForSingleObject(process.get(), INFINITE);
+  system_->process.reset(info.hProcess);
+  system_->thread.reset(info.hThread);
+  if (!AssignProcessToJobObject(system_->job.get(), info.hProcess) ||
+      ResumeThread(info.hThread) == DWORD(-1)) {
+    TerminateProcess(info.hProcess, 1);
+    WaitForSingleObject(info.hProcess, INFINITE);
     throw std::runtime_error(process_capture::kStartFailed);
   }
+}
 
-  const auto deadline = Clock::now() + timeout_;
-  Buffer buffer;
-  for (;;) {
-    // While output flows, look again at once; only an idle pass waits the full 20 ms.
-    const bool readSomething = readWaiting(readEnd.get(), result.output, buffer);
-    const DWORD wait = readSomething ? 0 : static_cast<DWORD>(process_capture::kPassWait.count());
-    if (WaitForSingleObject(process.get(), wait) == WAIT_OBJECT_0) break;
-    if (stop.stop_requested()) {
-      result.cancelled = true;
-      break;
-    }
-    if (Clock::now() >= deadline) {
-      result.timedOut = true;
-      break;
-    }
+ChildProcess::~ChildProcess() = default;
+
+// ReadFile never blocks here: it never asks for more than is waiting. A failed peek or read
+// counts as nothing waiting, except a broken pipe, which no writer holds any more.
+ChildProcess::Read ChildProcess::readWaiting(std::span<char> buffer) {
+  DWORD waiting = 0;
+  if (!PeekNamedPipe(system_->readEnd.get(), nullptr, 0, nullptr, &waiting, nullptr)) {
+    return Read{0, GetLastError() == ERROR_BROKEN_PIPE};
   }
-  // The whole tree ends with the run: on time-out or stop the child with code 1, and after the
-  // child's own end whatever it left running.
-  TerminateJobObject(job.get(), 1);
-  WaitForSingleObject(process.get(), INFINITE);
-  drainAfterEnd(readEnd.get(), result.output, buffer);
+  if (waiting == 0) return Read{};
+  const DWORD want = std::min<DWORD>(waiting, static_cast<DWORD>(buffer.size()));
+  DWORD n = 0;
+  if (!ReadFile(system_->readEnd.get(), buffer.data(), want, &n, nullptr)) return Read{};
+  return Read{n, false};
+}
 
-  DWORD exitCode = 1;
-  if (!GetExitCodeProcess(process.get(), &exitCode)) exitCode = 1;
-  result.exitCode = result.cancelled ? 1u : exitCode;
-  return result;
+bool ChildProcess::waitEnded(std::chrono::milliseconds limit) {
+  return WaitForSingleObject(system_->process.get(), static_cast<DWORD>(limit.count())) ==
+         WAIT_OBJECT_0;
+}
+
+// On time-out or stop the child ends with code 1; after its own end, whatever it left running.
+void ChildProcess::endTree() {
+  TerminateJobObject(system_->job.get(), 1);
+  WaitForSingleObject(system_->process.get(), INFINITE);
+}
+
+std::uint32_t ChildProcess::exitCode() {
+  DWORD code = 1;
+  if (!GetExitCodeProcess(system_->process.get(), &code)) code = 1;
+  return code;
 }
 
 }  // namespace connector
