@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -45,5 +47,12 @@ class ChildProcess {
   struct System;  // the OS's handles, defined in each OS's file
   std::unique_ptr<System> system_;
 };
+
+// After the tree was told to end: asks `activeProcesses` until it reports none left, pausing
+// between two asks, for a few seconds of pauses at most (the system ends processes after the call
+// that ends them returns; a JVM with a large heap takes a moment). True once none is left; false
+// when the time is up or the count cannot be had (then waiting teaches nothing).
+bool waitUntilTreeGone(const std::function<std::optional<std::uint32_t>()>& activeProcesses,
+                       const std::function<void(std::chrono::milliseconds)>& pause);
 
 }  // namespace connector

@@ -2,6 +2,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/child_job_win32.hpp"
 #include "platform/child_process.hpp"
 #include "platform/process_capture.hpp"
 #include "platform/process_runner.hpp"
@@ -31,20 +32,6 @@ class AttributeList {
   std::vector<char> storage_;
   LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
 };
-
-// A job that ends every process in it when its last handle closes, so that nothing the child
-// starts outlives the run, whichever way the runner leaves.
-UniqueHandle createKillOnCloseJob() {
-  UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
-  if (!job) return job;
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
-                               sizeof(limits))) {
-    job.reset();
-  }
-  return job;
-}
 
 // An inheritable copy of the connector's own standard input, or none (the windowed connector
 // normally has none, and a handle that cannot be copied is not passed on).
@@ -85,7 +72,7 @@ ChildProcess::ChildProcess(const std::string& executable, const std::vector<std:
     throw std::runtime_error(process_capture::kPipeFailed);
   }
 
-  system_->job = createKillOnCloseJob();
+  system_->job = createChildJob();
   if (!system_->job) throw std::runtime_error(process_capture::kStartFailed);
 
   // Only the handles listed here are inherited, whatever else of the connector is inheritable
@@ -154,9 +141,14 @@ bool ChildProcess::waitEnded(std::chrono::milliseconds limit) {
 }
 
 // On time-out or stop the child ends with code 1; after its own end, whatever it left running.
+// TerminateJobObject does not wait: until the last process is gone, one may still hold the
+// workspace as its directory or keep files in it open.
 void ChildProcess::endTree() {
   TerminateJobObject(system_->job.get(), 1);
   WaitForSingleObject(system_->process.get(), INFINITE);
+  const HANDLE job = system_->job.get();
+  waitUntilTreeGone([job] { return activeProcesses(job); },
+                    [](std::chrono::milliseconds pause) { Sleep(static_cast<DWORD>(pause.count())); });
 }
 
 std::uint32_t ChildProcess::exitCode() {
