@@ -147,8 +147,9 @@ void ChildProcess::endTree() {
   TerminateJobObject(system_->job.get(), 1);
   WaitForSingleObject(system_->process.get(), INFINITE);
   const HANDLE job = system_->job.get();
-  waitUntilTreeGone([job] { return activeProcesses(job); },
-                    [](std::chrono::milliseconds pause) { Sleep(static_cast<DWORD>(pause.count())); });
+  waitUntilTreeGone([job] { return activeProcesses(job); }, [](std::chrono::milliseconds pause) {
+    Sleep(static_cast<DWORD>(pause.count()));
+  });
 }
 
 std::uint32_t ChildProcess::exitCode() {

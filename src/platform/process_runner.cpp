@@ -58,9 +58,8 @@ ProcessResult ProcessRunner::run(const std::string& executable,
   for (;;) {
     // While output flows, look again at once; only an idle pass waits the full pass time.
     const bool readSomething = readPass(child, result.output, buffer, pipeOpen);
-    if (child.waitEnded(readSomething ? std::chrono::milliseconds(0) : process_capture::kPassWait)) {
-      break;
-    }
+    const auto wait = readSomething ? std::chrono::milliseconds(0) : process_capture::kPassWait;
+    if (child.waitEnded(wait)) break;
     if (stop.stop_requested()) {
       result.cancelled = true;
       break;

@@ -25,7 +25,7 @@ std::string jobProbePath() {
 TEST(ChildJobWin32, ChildrenStayInTheJobUnlessTheyAskToLeave) {
   const ProcessResult result = ProcessRunner().run(jobProbePath(), {}, {});
   EXPECT_EQ(result.exitCode, 0u) << result.output;
-  EXPECT_EQ(result.output, "plain=in-job\nbreakaway=outside\n");
+  EXPECT_EQ(result.output, "plain=in-job\r\nbreakaway=outside\r\n");  // the C runtime's text mode
 }
 
 // The count the end of a run waits on: it sees a process in the job and sees it gone.
@@ -37,8 +37,9 @@ TEST(ChildJobWin32, CountsTheProcessesStillActiveInTheJob) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
-  ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                             CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info));
+  const DWORD flags = CREATE_SUSPENDED | CREATE_NO_WINDOW;
+  ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                             nullptr, &startup, &info));
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
   ASSERT_TRUE(AssignProcessToJobObject(job.get(), process.get()));
