@@ -1,6 +1,18 @@
 #include "convert/local_time.hpp"
 
+#include <ctime>
+
+#include "convert/local_time_system.hpp"
+
 namespace connector {
+
+LocalTime currentLocalTime() {
+  const std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  if (!splitLocalTime(now, parts)) return LocalTime{};
+  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+                   parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+}
 
 DosTimestamp dosTimestamp(const LocalTime& local) {
   const int year = local.year < 1980 ? 1980 : local.year;

@@ -1,16 +1,9 @@
-#include <ctime>
-
-#include "convert/local_time.hpp"
+#include "convert/local_time_system.hpp"
 
 namespace connector {
 
-LocalTime currentLocalTime() {
-  const std::time_t now = std::time(nullptr);
-  std::tm parts{};
-  // localtime_s, not localtime: the shared buffer of localtime is not safe across threads.
-  if (localtime_s(&parts, &now) != 0) return LocalTime{};
-  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
-                   parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+bool splitLocalTime(std::time_t when, std::tm& parts) noexcept {
+  return localtime_s(&parts, &when) == 0;
 }
 
 }  // namespace connector

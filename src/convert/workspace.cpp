@@ -5,17 +5,15 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
-#include <thread>
 
 #include "convert/workspace_files.hpp"
+#include "convert/workspace_removal.hpp"
 #include "platform/text.hpp"
 
 namespace connector {
 namespace {
 
 constexpr int kCreateAttempts = 32;
-constexpr int kRemoveAttempts = 20;
-constexpr std::chrono::milliseconds kRemoveRetryDelay{25};
 constexpr const char* kCannotCreate = "无法创建连接器临时目录";
 constexpr const char* kNoTempDirectory = "无法确定系统临时目录";
 constexpr const char* kCannotCreateFolder = "无法创建临时子目录";
@@ -30,41 +28,6 @@ std::filesystem::path systemTempDirectory() {
   return temp;
 }
 
-// Depth-first, files before their folder, and every error skipped so the rest still goes.
-// A link inside (symbolic link, junction) is removed itself: what it points to lies outside.
-void removeTree(const std::filesystem::path& path) noexcept {
-  try {
-    if (workspace_files::entryKind(path) == workspace_files::EntryKind::directory) {
-      std::error_code error;
-      std::filesystem::directory_iterator it(path, error);
-      const std::filesystem::directory_iterator end;
-      while (!error && it != end) {
-        removeTree(it->path());
-        it.increment(error);
-      }
-    }
-    workspace_files::removeEntry(path);
-  } catch (...) {
-    // Out of memory while walking: leave the rest behind rather than fail.
-  }
-}
-
-// Windows keeps a folder busy for a moment after the child that ran in it has ended, so
-// whatever could not go yet is tried again briefly; destruction still never fails.
-void removeWorkspace(const std::filesystem::path& directory) noexcept {
-  for (int attempt = 0; attempt < kRemoveAttempts; ++attempt) {
-    if (attempt > 0) {
-      try {
-        std::this_thread::sleep_for(kRemoveRetryDelay);
-      } catch (...) {
-        return;
-      }
-    }
-    removeTree(directory);
-    if (workspace_files::entryKind(directory) == workspace_files::EntryKind::missing) return;
-  }
-}
-
 }  // namespace
 
 ConversionWorkspace::ConversionWorkspace(ConversionWorkspace&& other) noexcept
@@ -74,7 +37,7 @@ ConversionWorkspace::ConversionWorkspace(ConversionWorkspace&& other) noexcept
 
 ConversionWorkspace& ConversionWorkspace::operator=(ConversionWorkspace&& other) noexcept {
   if (this != &other) {
-    if (!directory_.empty()) removeWorkspace(directory_);
+    if (!directory_.empty()) workspace_removal::removeWorkspace(directory_);
     directory_ = std::move(other.directory_);
     other.directory_.clear();
   }
@@ -82,7 +45,7 @@ ConversionWorkspace& ConversionWorkspace::operator=(ConversionWorkspace&& other)
 }
 
 ConversionWorkspace::~ConversionWorkspace() {
-  if (!directory_.empty()) removeWorkspace(directory_);
+  if (!directory_.empty()) workspace_removal::removeWorkspace(directory_);
 }
 
 ConversionWorkspace ConversionWorkspace::create() {
@@ -135,6 +98,22 @@ EntryKind entryKindFromWindowsAttributes(std::uint32_t attributes) noexcept {
   if (attributes & kReparsePoint) return EntryKind::link;
   if (attributes & kDirectory) return EntryKind::directory;
   return EntryKind::other;
+}
+
+RemoveOutcome removeOutcomeFromWindowsError(std::uint32_t error) noexcept {
+  switch (error) {
+    case 2:    // ERROR_FILE_NOT_FOUND
+    case 3:    // ERROR_PATH_NOT_FOUND
+      return RemoveOutcome::removed;
+    case 5:    // ERROR_ACCESS_DENIED
+    case 32:   // ERROR_SHARING_VIOLATION
+    case 33:   // ERROR_LOCK_VIOLATION
+    case 145:  // ERROR_DIR_NOT_EMPTY
+    case 303:  // ERROR_DELETE_PENDING
+      return RemoveOutcome::busy;
+    default:
+      return RemoveOutcome::failed;
+  }
 }
 
 }  // namespace workspace_files

@@ -25,11 +25,20 @@ enum class EntryKind { missing, link, directory, other };
 // itself and never entered.
 EntryKind entryKind(const std::filesystem::path& path) noexcept;
 
+enum class RemoveOutcome {
+  removed,  // gone, or already was
+  busy,     // held for now by another program; it may go if tried again soon
+  failed,   // refused in a way that waiting does not change
+};
 // Removes one file, link or empty directory; a link goes itself, never what it points to.
-void removeEntry(const std::filesystem::path& path) noexcept;
+RemoveOutcome removeEntry(const std::filesystem::path& path) noexcept;
 
 // Windows' rule, a pure function of the attribute bits (open to tests on every host): every
 // reparse point counts as a link, since a junction is a directory to the walk otherwise.
 EntryKind entryKindFromWindowsAttributes(std::uint32_t attributes) noexcept;
+// Windows' rule for a failed removal, a pure function of the error code: a sharing or lock
+// violation and access denied (also what a file pending deletion gives) pass once the holder
+// lets go, and a folder is not empty while an entry inside is still pending deletion.
+RemoveOutcome removeOutcomeFromWindowsError(std::uint32_t error) noexcept;
 
 }  // namespace connector::workspace_files

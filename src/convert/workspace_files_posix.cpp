@@ -54,8 +54,13 @@ EntryKind entryKind(const std::filesystem::path& path) noexcept {
   return EntryKind::other;
 }
 
-void removeEntry(const std::filesystem::path& path) noexcept {
-  if (::unlink(path.c_str()) != 0 && errno == EISDIR) ::rmdir(path.c_str());
+// Nothing holds a name against its removal here, but a descendant that left the process group
+// may still be adding to a folder.
+RemoveOutcome removeEntry(const std::filesystem::path& path) noexcept {
+  if (::unlink(path.c_str()) == 0) return RemoveOutcome::removed;
+  if (errno == EISDIR && ::rmdir(path.c_str()) == 0) return RemoveOutcome::removed;
+  if (errno == ENOENT) return RemoveOutcome::removed;
+  return errno == ENOTEMPTY || errno == EEXIST ? RemoveOutcome::busy : RemoveOutcome::failed;
 }
 
 }  // namespace connector::workspace_files

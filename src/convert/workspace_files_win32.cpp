@@ -53,14 +53,12 @@ EntryKind entryKind(const std::filesystem::path& path) noexcept {
 
 // A junction or directory link carries the directory bit and goes with RemoveDirectoryW, which
 // removes the link, not its target.
-void removeEntry(const std::filesystem::path& path) noexcept {
+RemoveOutcome removeEntry(const std::filesystem::path& path) noexcept {
   const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    RemoveDirectoryW(path.c_str());
-  } else {
-    DeleteFileW(path.c_str());
-  }
+  if (attributes == INVALID_FILE_ATTRIBUTES) return removeOutcomeFromWindowsError(GetLastError());
+  const BOOL removed = attributes & FILE_ATTRIBUTE_DIRECTORY ? RemoveDirectoryW(path.c_str())
+                                                             : DeleteFileW(path.c_str());
+  return removed ? RemoveOutcome::removed : removeOutcomeFromWindowsError(GetLastError());
 }
 
 }  // namespace connector::workspace_files

@@ -1,5 +1,6 @@
 #pragma once
-// Rules shared by both process runners for collecting a child's output.
+// The messages and limits of running a child and collecting its output, shared by the run loop
+// and each OS's child.
 #include <chrono>
 #include <cstddef>
 #include <string>
