@@ -139,6 +139,10 @@ TEST(ServerLimits, RequestsWaitingForOthersLeaveTheirSlotsToQuickOnes) {
   }));
 
   std::vector<std::future<std::string>> waiting;
+  struct OpenOnExit {  // a failed assertion must not leave the waiters, and the test, hanging
+    Gate& gate;
+    ~OpenOnExit() { gate.open(); }
+  } openOnExit{gate};
   for (int i = 0; i < 5; ++i) {
     waiting.push_back(std::async(std::launch::async, [] {
       return exchange("GET /wait HTTP/1.1\r\n\r\n", test::AfterSending::keepOpen, kPort, 60s);
