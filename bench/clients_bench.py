@@ -37,7 +37,7 @@ def body(project_name, image_count, image_bytes):
         "skeletonJson": json.dumps({"skeleton": {"spine": "4.2.11", "images": "./images/"}}),
         "spineVersion": "4.2", "projectName": project_name,
         "images": [{"path": "p%d.png" % i,
-                    "dataBase64": base64.b64encode(generator.randbytes(image_bytes)).decode("ascii")}
+                    "dataBase64": base64.b64encode(generator.randbytes(image_bytes)).decode()}
                    for i in range(image_count)]}).encode("ascii")
 
 
@@ -55,13 +55,15 @@ def clients_case(directory, runs):
     print("== typical conversion: %d bytes of body, %d runs each" % (os.path.getsize(path), runs))
     headers = ["-H", "Origin: " + EDITOR, "-H", "Content-Type: application/json"]
     commands = {
-        "curl (defaults)": ["curl", "-sS", "-o", os.devnull] + headers + ["--data-binary", "@" + path, URL],
+        "curl (defaults)": ["curl", "-sS", "-o", os.devnull] + headers
+                           + ["--data-binary", "@" + path, URL],
         "wget": ["wget", "-q", "-O", os.devnull, "--header", "Origin: " + EDITOR, "--header",
                  "Content-Type: application/json", "--post-file=" + path, URL],
     }
     for name, command in commands.items():
         times = [timed(command) for _ in range(runs)]
-        print("%s: median %.3f s (min %.3f, max %.3f)" % (name, statistics.median(times), min(times), max(times)))
+        print("%s: median %.3f s (min %.3f, max %.3f)"
+              % (name, statistics.median(times), min(times), max(times)))
 
 
 def probe(method, path, headers=None):
@@ -84,7 +86,8 @@ def waiting_case():
     def convert(data):
         try:
             harness.request("POST", "/v1/convert", body=data,
-                            headers={"Origin": EDITOR, "Content-Type": "application/json"}, timeout=600)
+                            headers={"Origin": EDITOR, "Content-Type": "application/json"},
+                            timeout=600)
         except OSError:
             pass  # ended by the stop below
 
