@@ -2,7 +2,7 @@
 # Installs the build and test tools with apt-get, only when something is missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine64 xvfb xauth python3-pefile
-          fonts-wqy-microhei curl unzip python3 x11-apps imagemagick xdotool wrk
+          fonts-wqy-microhei curl wget nodejs unzip python3 x11-apps imagemagick xdotool wrk
           chromium chromium-driver python3-selenium clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do

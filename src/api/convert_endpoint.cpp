@@ -56,7 +56,13 @@ HttpResponse convertResponse(ConnectorService& service, const HttpRequest& reque
   // place rather than copied out.
   const JsonValue body = parseJsonInPlace(request.body);
 
-  std::lock_guard lock(service.conversionLock());
+  std::unique_lock lock(service.conversionLock(), std::try_to_lock);
+  if (!lock.owns_lock()) {
+    // Another conversion runs and this one may wait long for its turn: its connection makes way
+    // for health and pairing requests meanwhile.
+    if (request.stepAside) request.stepAside();
+    lock.lock();
+  }
   ConvertResult result = runSpineConversion(body, spineExecutable, service.stopToken());
   return zipResponse(std::move(result), origin);
 }

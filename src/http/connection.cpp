@@ -9,14 +9,18 @@
 
 namespace connector {
 
-HttpResponse answerRequest(ByteSource& source, const RouteHandler& handler) {
+HttpResponse answerRequest(ByteSource& source, const RouteHandler& handler, ByteSink* interim,
+                           std::function<void()> stepAside) {
   HttpRequest request;
   int errorStatus = 400;
   HttpResponse response;
-  if (!parseRequest(source, request, errorStatus)) {
+  ContinueSender sendContinue;
+  if (interim) sendContinue = [interim] { writeContinue(*interim); };
+  if (!parseRequest(source, request, errorStatus, sendContinue)) {
     response.status = errorStatus;
     response.body = "Bad request";
   } else {
+    request.stepAside = std::move(stepAside);
     try {
       response = handler(request);
     } catch (const std::exception& error) {
@@ -34,10 +38,10 @@ HttpResponse answerRequest(ByteSource& source, const RouteHandler& handler) {
 }
 
 void handleConnection(StreamSocket& socket, const std::shared_ptr<void>& tlsContext,
-                      const RouteHandler& handler) noexcept {
+                      const RouteHandler& handler, std::function<void()> stepAside) noexcept {
   if (tlsContext) return;
   try {
-    writeResponse(socket, answerRequest(socket, handler));
+    writeResponse(socket, answerRequest(socket, handler, &socket, std::move(stepAside)));
   } catch (...) {
     // Out of memory or a handler throwing something that is not a standard exception:
     // this connection is closed unanswered, the process and the other connections go on.

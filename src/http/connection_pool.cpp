@@ -14,9 +14,11 @@ constexpr std::chrono::milliseconds kRecheck{1000};
 
 }  // namespace
 
-ConnectionPool::ConnectionPool(std::size_t slots, std::chrono::milliseconds receiveTimeout,
+ConnectionPool::ConnectionPool(std::size_t slots, std::size_t waitingPlaces,
+                               std::chrono::milliseconds receiveTimeout,
                                std::chrono::milliseconds sendTimeout)
     : slots_(std::max<std::size_t>(slots, 1)),
+      waitingPlaces_(waitingPlaces),
       receiveTimeout_(receiveTimeout),
       sendTimeout_(sendTimeout) {}
 
@@ -90,7 +92,7 @@ void ConnectionPool::reopen() {
 
 bool ConnectionPool::waitUntilIdle(std::chrono::milliseconds limit) {
   std::unique_lock guard(lock_);
-  return slotFreed_.wait_for(guard, limit, [this] { return taken_ == 0; });
+  return slotFreed_.wait_for(guard, limit, [this] { return taken_ == 0 && aside_ == 0; });
 }
 
 void ConnectionPool::work() {
@@ -107,14 +109,27 @@ void ConnectionPool::work() {
     guard.unlock();
 
     job.socket->setTimeouts(receiveTimeout_, sendTimeout_);
-    handleConnection(*job.socket, job.tlsContext, job.handler);
+    bool asideNow = false;
+    handleConnection(*job.socket, job.tlsContext, job.handler,
+                     [this, &asideNow] { stepAside(asideNow); });
     finish(job.socket.get());
     job = ConnectionJob{};  // closes the socket and drops the handler before the slot is free
 
     guard.lock();
-    --taken_;
+    --(asideNow ? aside_ : taken_);
     slotFreed_.notify_all();
   }
+}
+
+void ConnectionPool::stepAside(bool& asideNow) {
+  {
+    const std::lock_guard guard(lock_);
+    if (asideNow || aside_ >= waitingPlaces_) return;
+    asideNow = true;
+    ++aside_;
+    --taken_;
+  }
+  slotFreed_.notify_all();
 }
 
 void ConnectionPool::finish(StreamSocket* socket) {

@@ -18,6 +18,10 @@ struct HttpRequest {
   HeaderMap headers;  // names trimmed and lower-cased
   ByteBuffer body;
   bool secure = false;
+  // Set by the server: a handler about to block on other requests' work (a conversion waiting
+  // for its turn) calls it, and the connection then leaves its slot to clients that are not
+  // waiting, while the server has room for waiting ones. Empty outside a server; harmless twice.
+  std::function<void()> stepAside;
 };
 
 struct HttpResponse {

@@ -86,25 +86,33 @@ bool parseQuery(std::string_view query, HttpRequest& request) {
   return true;
 }
 
-// Receives until the buffer holds the blank line; its position, or no value on failure.
+// Receives until the buffer holds the blank line; its position, or no value on failure. Only the
+// head, blank line included, counts against kHeadLimit: body bytes that arrive in the same
+// receive as its end do not, so the outcome is the same whatever the sizes of the receives.
 std::optional<std::size_t> receiveHead(ByteSource& source, std::string& buffer, int& errorStatus) {
   char chunk[kReceiveSize];
   std::size_t searchFrom = 0;
   while (true) {
-    if (buffer.size() >= kBlankLine.size()) {
-      const std::size_t found = buffer.find(kBlankLine, searchFrom);
-      if (found != std::string::npos) return found;
-      // Only the tail could still start the blank line once more bytes arrive.
-      searchFrom = buffer.size() - (kBlankLine.size() - 1);
-    }
     const long received = source.receive(chunk, sizeof chunk);
     if (received <= 0) return std::nullopt;
     buffer.append(chunk, static_cast<std::size_t>(received));
-    if (buffer.size() > kHeadLimit) {
+    const std::size_t found = buffer.find(kBlankLine, searchFrom);
+    if (found != std::string::npos && found + kBlankLine.size() <= kHeadLimit) return found;
+    if (found != std::string::npos || buffer.size() > kHeadLimit) {
       errorStatus = 413;
       return std::nullopt;
     }
+    // Only the tail could still start the blank line once more bytes arrive.
+    if (buffer.size() >= kBlankLine.size()) searchFrom = buffer.size() - (kBlankLine.size() - 1);
   }
+}
+
+// Whether the client waits for a 100 (Continue) before it sends its body. HTTP/1.0 clients
+// cannot ask for one; an expectation other than 100-continue is ignored.
+bool expectsContinue(const HttpRequest& request, std::string_view version) {
+  const auto expect = request.headers.find("expect");
+  return expect != request.headers.end() && version != "HTTP/1.0" &&
+         equalsIgnoringAsciiCase(expect->second, "100-continue");
 }
 
 // Receives the rest of the body straight into it, in reads as large as its free room. The
@@ -127,7 +135,8 @@ bool holdsControlBytes(std::string_view line) {
 
 }  // namespace
 
-bool parseRequest(ByteSource& source, HttpRequest& request, int& errorStatus) {
+bool parseRequest(ByteSource& source, HttpRequest& request, int& errorStatus,
+                  const ContinueSender& sendContinue) {
   std::string buffer;
   const std::optional<std::size_t> headEnd = receiveHead(source, buffer, errorStatus);
   if (!headEnd) return false;
@@ -173,6 +182,11 @@ bool parseRequest(ByteSource& source, HttpRequest& request, int& errorStatus) {
   ByteBuffer& body = request.body;
   body.reserve(wanted);
   body.append(std::string_view(buffer).substr(bodyStart, already));
+  // The head alone has been accepted. A client that sent none of its body yet may be waiting
+  // for leave to send it.
+  if (already == 0 && wanted > 0 && sendContinue && expectsContinue(request, tokens[2])) {
+    sendContinue();
+  }
   buffer = std::string();
   return receiveBody(source, body, wanted);
 }

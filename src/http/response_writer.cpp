@@ -53,6 +53,8 @@ std::string responseHead(const HttpResponse& response) {
   return head;
 }
 
+void writeContinue(ByteSink& sink) { sendAll(sink, "HTTP/1.1 100 Continue\r\n\r\n"); }
+
 void writeResponse(ByteSink& sink, const HttpResponse& response) {
   sendAll(sink, responseHead(response));
   sendAll(sink, response.body);

@@ -13,6 +13,8 @@ inline constexpr std::size_t kSendPiece = 1048576;  // at most 1 MiB per send ca
 std::string reasonPhrase(int status);
 // The status line and header block, ending with the blank line.
 std::string responseHead(const HttpResponse& response);
+// Sends the interim "HTTP/1.1 100 Continue" that a client waiting to send its body asked for.
+void writeContinue(ByteSink& sink);
 // Sends the head, then the body and the large body (even if the head was cut short by a failed send).
 void writeResponse(ByteSink& sink, const HttpResponse& response);
 

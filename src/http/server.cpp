@@ -23,8 +23,8 @@ ConnectorServer::ConnectorServer(std::uint16_t port, ServerLimits limits,
     : port_(port),
       limits_(limits),
       openListener_(std::move(openListener)),
-      pool_(std::make_unique<ConnectionPool>(limits.connectionSlots, limits.receiveTimeout,
-                                             limits.sendTimeout)) {}
+      pool_(std::make_unique<ConnectionPool>(limits.connectionSlots, limits.waitingPlaces,
+                                             limits.receiveTimeout, limits.sendTimeout)) {}
 
 ConnectorServer::~ConnectorServer() {
   stop();

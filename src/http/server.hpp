@@ -24,6 +24,10 @@ class ConnectionPool;
 
 struct ServerLimits {
   std::size_t connectionSlots = 64;  // connections served at once; others wait to be accepted
+  // Connections whose handler waits for another request's work (conversions waiting for their
+  // turn) and that have given up their slot for it. Beyond this many, a waiting connection
+  // keeps its slot. With the slots, it bounds the threads.
+  std::size_t waitingPlaces = 192;
   // A client that sends nothing this long while its request is incomplete is dropped, and so is
   // one that takes nothing of its reply this long. The handler itself is never timed.
   std::chrono::milliseconds receiveTimeout{30000};

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <mutex>
+
 #include "api_fixture.hpp"
 #include "support/base64_reference.hpp"
 #include "encoding/json.hpp"
@@ -74,6 +79,35 @@ TEST_F(ApiTest, SuccessfulConversionNamesTheDownload) {
   ASSERT_EQ(response.status, 200) << response.body;
   EXPECT_EQ(headerOf(response, "X-Spine-File-Name"), "Glimmer.zip");
   EXPECT_EQ(headerOf(response, "Access-Control-Allow-Origin"), "<absent>");
+}
+
+// A conversion that must wait for another one's turn first lets its connection step aside, so
+// that it does not keep health and pairing requests out while it waits; one that finds no other
+// conversion running does not.
+TEST_F(ApiTest, AConversionThatMustWaitStepsAsideFirst) {
+  for (const bool busy : {false, true}) {
+    SCOPED_TRACE(busy ? "another conversion runs" : "no other conversion");
+    std::unique_lock running(service_.conversionLock(), std::defer_lock);
+    if (busy) running.lock();
+    HttpRequest request;
+    request.method = "POST";
+    request.target = request.path = "/v1/convert";
+    request.body = conversionBody("x");
+    std::promise<void> steppedAside;
+    std::atomic<int> calls{0};
+    request.stepAside = [&] {
+      if (calls++ == 0) steppedAside.set_value();
+    };
+    auto reply = std::async(std::launch::async, [&] { return handler_(request); });
+    if (busy) {
+      // Released only once the waiting conversion has stepped aside (or after a minute without).
+      EXPECT_EQ(steppedAside.get_future().wait_for(std::chrono::minutes(1)),
+                std::future_status::ready);
+      running.unlock();
+    }
+    EXPECT_EQ(reply.get().status, 200);
+    EXPECT_EQ(calls.load(), busy ? 1 : 0);
+  }
 }
 
 TEST_F(ApiTest, ConversionFailureIsReportedWithItsOwnText) {

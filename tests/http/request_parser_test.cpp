@@ -235,10 +235,11 @@ TEST(RequestParser, LimitsTheBufferedHeadTo65536Bytes) {
        400},
       // The receive that completes the head also passes the limit: refused all the same.
       {"head completed at byte 65537", {headOfSize(65537)}, false, 413},
-      {"head of 65447 bytes, but body bytes in the same receive pass the limit",
+      // Only the head counts: body bytes in the receive that ends it are not held against it.
+      {"head of 65447 bytes, and body bytes in the same receive pass 65536",
        {smallHeadLongBody.substr(0, 100), smallHeadLongBody.substr(100)},
-       false,
-       413},
+       true,
+       400},
       {"the same request in receives that stop at 65536", {smallHeadLongBody}, true, 400},
   };
   for (const Case& c : cases) {
@@ -246,6 +247,35 @@ TEST(RequestParser, LimitsTheBufferedHeadTo65536Bytes) {
     const Outcome outcome = parse(c.chunks);
     EXPECT_EQ(outcome.parsed, c.parsed);
     EXPECT_EQ(outcome.status, c.status);
+  }
+}
+
+// The same requests whatever sizes the pieces arrive in: the head's own length decides.
+TEST(RequestParser, HeadLimitCountsTheHeadWhateverThePieceSizes) {
+  struct Case {
+    std::size_t headSize;  // blank line included
+    bool parsed;
+    int status;
+  };
+  const std::vector<Case> cases = {{65000, true, 400}, {65536, true, 400}, {65537, false, 413}};
+  const std::string body(4000, 'b');
+  for (const std::size_t piece : {1u, 1000u, 8000u, 8192u}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE("head " + std::to_string(c.headSize) + ", pieces of " + std::to_string(piece));
+      std::string raw = headOfSize(c.headSize);
+      raw.insert(raw.size() - 4, "\r\nContent-Length: 4000");
+      raw.erase(raw.find("X-Fill: ") + 8, 22);  // the same head size with the length in it
+      ASSERT_EQ(raw.size(), c.headSize);
+      raw += body;
+      std::vector<std::string> pieces;
+      for (std::size_t at = 0; at < raw.size(); at += piece) {
+        pieces.push_back(raw.substr(at, piece));
+      }
+      const Outcome outcome = parse(pieces);
+      EXPECT_EQ(outcome.parsed, c.parsed);
+      EXPECT_EQ(outcome.status, c.status);
+      EXPECT_EQ(outcome.request.body, c.parsed ? body : std::string());
+    }
   }
 }
 

@@ -122,6 +122,39 @@ TEST(ServerLimits, ServesAtMostTheSlotsAtOnceAndNeverTimesTheHandler) {
   EXPECT_EQ(gate.most(), 3);
 }
 
+// Requests waiting for another request's work step aside: more of them than slots neither keep
+// a quick request out nor are refused. Two slots and four waiting places: four waiters step
+// aside, the fifth keeps its slot (no place is left), and health still has the other one.
+TEST(ServerLimits, RequestsWaitingForOthersLeaveTheirSlotsToQuickOnes) {
+  Gate gate;
+  ServerLimits limits = shortLimits(2);
+  limits.waitingPlaces = 4;
+  ConnectorServer server(kPort, limits);
+  StopOnExit guard(server);
+  ASSERT_TRUE(server.start([&](const HttpRequest& request) {
+    if (request.path != "/wait") return HttpResponse{200, {}, "healthy"};
+    request.stepAside();
+    request.stepAside();  // a second call must not give up a second slot
+    return gate.pass();
+  }));
+
+  std::vector<std::future<std::string>> waiting;
+  struct OpenOnExit {  // a failed assertion must not leave the waiters, and the test, hanging
+    Gate& gate;
+    ~OpenOnExit() { gate.open(); }
+  } openOnExit{gate};
+  for (int i = 0; i < 5; ++i) {
+    waiting.push_back(std::async(std::launch::async, [] {
+      return exchange("GET /wait HTTP/1.1\r\n\r\n", test::AfterSending::keepOpen, kPort, 60s);
+    }));
+    ASSERT_TRUE(gate.waitForRunning(i + 1));
+  }
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(parseReply(askHealth()).body, "healthy");
+  EXPECT_EQ(gate.running(), 5);
+  gate.open();
+  for (auto& reply : waiting) EXPECT_EQ(parseReply(reply.get()).body, "passed");
+}
+
 // Every slot held by a client that sends nothing: each is dropped after the time-out and
 // health answers again.
 TEST(ServerLimits, IdleClientsAreDroppedAndHealthAnswersAgain) {
