@@ -12,6 +12,7 @@
 #include "encoding/json.hpp"
 #include "encoding/json_parser.hpp"
 #include "platform/environment.hpp"
+#include "platform/system_error.hpp"
 #include "platform/text.hpp"
 
 namespace connector {
@@ -76,7 +77,14 @@ class SettingsLock {
 
 void createParentFolder(const std::filesystem::path& file) {
   // A bare file name has no folder to create: it lives in the working directory.
-  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
+  if (!file.has_parent_path()) return;
+  std::error_code error;
+  std::filesystem::create_directories(file.parent_path(), error);
+  // The standard library's own words, with the system's reason in text the user can read.
+  if (error) {
+    throw std::filesystem::filesystem_error("cannot create directories", file.parent_path(),
+                                            readableError(error));
+  }
 }
 
 std::runtime_error unreadable(const std::filesystem::path& file) {
