@@ -11,6 +11,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   using namespace connector;
   // Before anything else can load a DLL: System32 only, never the .exe's own folder.
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // A probe of an empty card reader or DVD drive in PATH fails quietly instead of stopping
+  // everything behind the system's "no disk" box.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   // The window's first status refresh shows the outcome of this start; a failure never ends
   // the program, its reason stays in statusReason().
   startServiceAtLaunch();

@@ -15,7 +15,9 @@ struct PortSystem {
   std::function<std::set<ProcessId>()> listeners;        // IPv4 listeners on the port
   std::function<ProcessId()> currentProcessId;
   enum class Stop { Stopped, OpenRefused, TerminateRefused };
-  std::function<Stop(ProcessId)> terminateAndWait;       // terminate with code 0, wait up to 3000 ms
+  // Terminate with code 0, wait up to 3000 ms. A process that started after the last read of
+  // the listeners is not the one seen there and is left alone (Stopped).
+  std::function<Stop(ProcessId)> terminateAndWait;
   // The clock is the same on every system.
   std::function<void(std::chrono::milliseconds)> sleep = [](std::chrono::milliseconds pause) {
     std::this_thread::sleep_for(pause);

@@ -1,6 +1,7 @@
 #include "config/config.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 #include <stdexcept>
 #include <system_error>
@@ -12,6 +13,7 @@
 #include "encoding/json.hpp"
 #include "encoding/json_parser.hpp"
 #include "platform/environment.hpp"
+#include "platform/system_error.hpp"
 #include "platform/text.hpp"
 
 namespace connector {
@@ -19,6 +21,10 @@ namespace {
 
 constexpr const char* kWriteFailed = "无法写入连接器配置";
 constexpr const char* kUnreadable = "连接器配置文件无法读取，未保存：";
+constexpr const char* kLockedElsewhere = "连接器配置文件正被另一个程序锁定，未保存：";
+// Another copy saves in milliseconds; one that holds the lock this long has hung, or the
+// settings live on a share that stalls. The window and every health request wait on this.
+constexpr RetryLimit kSettingsLockWait{60, std::chrono::milliseconds(50)};
 
 // Environment values name paths, so they must decode exactly: a repaired value would point
 // somewhere else.
@@ -54,11 +60,19 @@ class SettingsLock {
       if (purpose == Purpose::Reading) {
         // Best effort: readers wait for a save in progress (on Windows an open reader could make
         // its rename fail), but never create anything and never fail.
-        acrossProcesses_ = FileLock::acquire(lockFile, FileLock::Mode::Shared, false);
+        FileLock::acquire(lockFile, FileLock::Mode::Shared, false, kSettingsLockWait,
+                          acrossProcesses_);
         return;
       }
-      acrossProcesses_ = FileLock::acquire(lockFile, FileLock::Mode::Exclusive, true);
-      if (!acrossProcesses_) throw std::runtime_error(kWriteFailed);
+      switch (FileLock::acquire(lockFile, FileLock::Mode::Exclusive, true, kSettingsLockWait,
+                                acrossProcesses_)) {
+        case Attempt::Done:
+          break;
+        case Attempt::Busy:
+          throw std::runtime_error(kLockedElsewhere + pathToUtf8(file));
+        case Attempt::Failed:
+          throw std::runtime_error(kWriteFailed);
+      }
     } catch (...) {
       --depth_;
       throw;
@@ -76,7 +90,14 @@ class SettingsLock {
 
 void createParentFolder(const std::filesystem::path& file) {
   // A bare file name has no folder to create: it lives in the working directory.
-  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
+  if (!file.has_parent_path()) return;
+  std::error_code error;
+  std::filesystem::create_directories(file.parent_path(), error);
+  // The standard library's own words, with the system's reason in text the user can read.
+  if (error) {
+    throw std::filesystem::filesystem_error("cannot create directories", file.parent_path(),
+                                            readableError(error));
+  }
 }
 
 std::runtime_error unreadable(const std::filesystem::path& file) {

@@ -18,7 +18,9 @@ std::filesystem::path configFilePath();
 // For reading only. Never fails: a missing or broken file gives empty (or partial) settings.
 ConnectorConfig loadConfig();
 // Writes the whole file through a flushed temporary file and a rename.
-// Throws std::runtime_error("无法写入连接器配置") or a filesystem error.
+// Throws std::runtime_error("无法写入连接器配置") or a filesystem error, or
+// std::runtime_error("连接器配置文件正被另一个程序锁定，未保存：" + path) when another process
+// keeps the settings lock for seconds.
 void saveConfig(const ConnectorConfig& config);
 // One whole load-modify-save, serialised with every other one in this process and in any other
 // process using the same settings file. No file starts from the empty record; a file that exists

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <memory>
 #include <system_error>
 #include <thread>
 
 #include "convert/workspace.hpp"
 #include "encoding/base64.hpp"
 #include "platform/text.hpp"
+#include "platform/worker_thread.hpp"
 
 namespace connector {
 namespace {
@@ -59,10 +61,12 @@ void decodeAndWrite(const std::vector<ImageToStage>& images, const std::vector<s
     }
   };
   {
-    std::vector<std::jthread> helpers;
+    std::vector<std::unique_ptr<WorkerThread>> helpers;
     try {
       helpers.reserve(workers - 1);
-      for (unsigned n = 1; n < workers && n < count; ++n) helpers.emplace_back(work);
+      for (unsigned n = 1; n < workers && n < count; ++n) {
+        helpers.push_back(std::make_unique<WorkerThread>(work));
+      }
     } catch (const std::exception&) {
       // A helper that cannot start leaves its share to the others.
     }
@@ -120,9 +124,9 @@ void stageImages(const std::vector<ImageToStage>& images, const std::filesystem:
   // archive moves once threads write into it.
   CreatedFiles created;
   {
-    std::jthread creator;
+    std::unique_ptr<WorkerThread> creator;
     try {
-      creator = std::jthread([&] { createFiles(images, folder, created); });
+      creator = std::make_unique<WorkerThread>([&] { createFiles(images, folder, created); });
     } catch (const std::system_error&) {
       createFiles(images, folder, created);
     }

@@ -49,6 +49,30 @@ bool isLauncherFileAttributes(std::uint32_t attributes, std::uint32_t reparseTag
   return true;
 }
 
+bool isWindowsSearchFolderQuickToProbe(
+    std::string_view folder, const std::function<unsigned(std::string_view root)>& driveType) {
+  constexpr unsigned kUnknown = 0;    // DRIVE_UNKNOWN
+  constexpr unsigned kNoRoot = 1;     // DRIVE_NO_ROOT_DIR: no such drive (any more)
+  constexpr unsigned kRemote = 4;     // DRIVE_REMOTE: a share that may block for a minute
+  const auto slash = [](char c) { return c == '\\' || c == '/'; };
+  if (folder.size() >= 4 && slash(folder[0]) && slash(folder[1]) && folder[2] == '?' &&
+      slash(folder[3])) {
+    folder.remove_prefix(4);  // \\?\C:\... is C:\...; \\?\UNC\... stays a share below
+    if (folder.size() >= 4 && equalsIgnoringAsciiCase(folder.substr(0, 3), "UNC") &&
+        slash(folder[3])) {
+      return false;
+    }
+  } else if (folder.size() >= 2 && slash(folder[0]) && slash(folder[1])) {
+    return false;  // \\server\share, \\.\device
+  }
+  std::string root;
+  if (folder.size() >= 2 && folder[1] == ':' && isAsciiLetter(folder[0])) {
+    root = std::string(folder.substr(0, 2)) + "\\";
+  }
+  const unsigned type = driveType(root);
+  return type != kUnknown && type != kNoRoot && type != kRemote;
+}
+
 std::vector<std::filesystem::path> locatorCandidates() {
   std::vector<std::string> texts;
   texts.push_back(readEnvironmentStrict("SPINE_EXECUTABLE"));
@@ -56,6 +80,7 @@ std::vector<std::filesystem::path> locatorCandidates() {
   for (std::string& candidate : installationCandidates()) texts.push_back(std::move(candidate));
   const std::string searchPath = readEnvironmentStrict("PATH");
   for (const std::string& folder : splitSearchPath(searchPath, searchPathSeparator())) {
+    if (!isSearchFolderQuickToProbe(folder)) continue;
     texts.push_back(joinLauncherPath(folder, launcherName()));
   }
 

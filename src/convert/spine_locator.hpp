@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,9 @@ std::string_view launcherName();
 char searchPathSeparator();
 std::string joinLauncherPath(std::string_view folder, std::string_view name);
 std::vector<std::string> installationCandidates();
+// False for a PATH folder whose probe could hang (a network share, a drive that is gone): it is
+// left out of the search.
+bool isSearchFolderQuickToProbe(std::string_view folder);
 
 // Pure rules, the same on every host.
 // Appends name with a backslash, unless folder ends in '\' or '/' or is a bare drive ("C:").
@@ -42,5 +46,11 @@ std::vector<std::string> splitSearchPath(std::string_view value, char separator)
 // folders, symbolic links and junctions are refused; other reparse points (a deduplicated or
 // cloud-synchronised file) are files like any other.
 bool isLauncherFileAttributes(std::uint32_t attributes, std::uint32_t reparseTag);
+// Windows' rule for PATH folders: a UNC path (\\server\share, \\?\UNC\..., a \\.\ device) is
+// never probed; any other folder is probed unless its drive is remote, absent or of no known
+// type. driveType answers GetDriveTypeW's numbers for a root such as "C:\", or for "" (the
+// current directory's drive, which a relative folder or one starting with a backslash is on).
+bool isWindowsSearchFolderQuickToProbe(std::string_view folder,
+                                       const std::function<unsigned(std::string_view root)>& driveType);
 
 }  // namespace connector

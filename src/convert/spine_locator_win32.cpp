@@ -1,5 +1,6 @@
 #include "convert/spine_locator.hpp"
 #include "platform/environment.hpp"
+#include "platform/text.hpp"
 #include "platform/win32.hpp"
 
 namespace connector {
@@ -24,6 +25,14 @@ std::vector<std::string> installationCandidates() {
     candidates.push_back(joinWindowsPath(joinWindowsPath(programs, "Spine"), launcherName()));
   }
   return candidates;
+}
+
+bool isSearchFolderQuickToProbe(std::string_view folder) {
+  return isWindowsSearchFolderQuickToProbe(folder, [](std::string_view root) {
+    if (root.empty()) return static_cast<unsigned>(GetDriveTypeW(nullptr));
+    const std::wstring wide = toWide(root);
+    return static_cast<unsigned>(GetDriveTypeW(wide.c_str()));
+  });
 }
 
 bool isLauncherFile(const std::filesystem::path& candidate) {

@@ -1,6 +1,8 @@
 #include <algorithm>
+#include <chrono>
 
 #include "convert/workspace_files.hpp"
+#include "platform/busy_retry.hpp"
 #include "platform/win32.hpp"
 
 namespace connector::workspace_files {
@@ -18,16 +20,77 @@ bool writeAndClose(UniqueHandle file, std::string_view bytes) noexcept {
   return CloseHandle(file.release()) != 0;
 }
 
+// A scanner that opens a staged file for a moment without write sharing is waited out.
+constexpr RetryLimit kSharingRetry{10, std::chrono::milliseconds(20)};
+
+// Read and delete sharing: a virus scanner may read the file while it is written, and its
+// handle does not keep the workspace from being removed.
 UniqueHandle openForWriting(const std::filesystem::path& path, DWORD disposition) noexcept {
-  return UniqueHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file;
+  try {
+    retryWhileBusy(
+        [&] {
+          file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                 nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+          if (file) return Attempt::Done;
+          return GetLastError() == ERROR_SHARING_VIOLATION ? Attempt::Busy : Attempt::Failed;
+        },
+        kSharingRetry);
+  } catch (...) {
+    // No memory for the retry: whatever the last try gave.
+  }
+  return file;
 }
+
+// The user's account and SYSTEM, full control, inherited by everything inside; nothing from
+// the folder above (a TEMP such as C:\Temp lets every signed-in user change its entries).
+class PrivateSecurity {
+ public:
+  PrivateSecurity() noexcept {
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return;
+    const UniqueHandle token(rawToken);
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    if (size == 0 || size > sizeof user_) return;
+    if (!GetTokenInformation(token.get(), TokenUser, user_, sizeof user_, &size)) return;
+    DWORD systemSize = sizeof system_;
+    if (!CreateWellKnownSid(WinLocalSystemSid, nullptr, system_, &systemSize)) return;
+    const PSID userSid = reinterpret_cast<TOKEN_USER*>(user_)->User.Sid;
+    constexpr DWORD kInherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    if (!InitializeAcl(reinterpret_cast<ACL*>(acl_), sizeof acl_, ACL_REVISION) ||
+        !AddAccessAllowedAceEx(reinterpret_cast<ACL*>(acl_), ACL_REVISION, kInherit,
+                               FILE_ALL_ACCESS, userSid) ||
+        !AddAccessAllowedAceEx(reinterpret_cast<ACL*>(acl_), ACL_REVISION, kInherit,
+                               FILE_ALL_ACCESS, system_) ||
+        !InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor_, TRUE, reinterpret_cast<ACL*>(acl_), FALSE) ||
+        !SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+      return;
+    }
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = &descriptor_;
+    attributes_.bInheritHandle = FALSE;
+    ready_ = true;
+  }
+  // Null when the descriptor could not be built: no folder is made then.
+  SECURITY_ATTRIBUTES* attributes() noexcept { return ready_ ? &attributes_ : nullptr; }
+
+ private:
+  alignas(8) unsigned char user_[256]{};
+  alignas(8) unsigned char system_[SECURITY_MAX_SID_SIZE]{};
+  alignas(8) unsigned char acl_[1024]{};
+  SECURITY_DESCRIPTOR descriptor_{};
+  SECURITY_ATTRIBUTES attributes_{};
+  bool ready_ = false;
+};
 
 }  // namespace
 
-// The user's temporary folder already gives new entries an ACL of this user (and the system).
 bool createPrivateDirectory(const std::filesystem::path& path) noexcept {
-  return CreateDirectoryW(path.c_str(), nullptr) != 0;
+  PrivateSecurity security;
+  if (security.attributes() == nullptr) return false;
+  return CreateDirectoryW(path.c_str(), security.attributes()) != 0;
 }
 
 bool createNewPrivateFile(const std::filesystem::path& path) noexcept {

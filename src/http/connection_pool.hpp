@@ -12,7 +12,7 @@
 #include <mutex>
 #include <vector>
 
-#include "http/connection_thread.hpp"
+#include "platform/worker_thread.hpp"
 #include "http/http_types.hpp"
 #include "http/socket.hpp"
 

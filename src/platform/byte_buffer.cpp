@@ -75,8 +75,9 @@ char* ByteBuffer::room(std::size_t n) {
     *this = std::move(larger);
   }
   if (end > committed_) {
+    // Only the pages past those made writable before: the system would walk them all again.
     const std::size_t bytes = std::min(roundUp(end), reserved_);
-    if (!address_space::commit(base_, bytes)) throw std::bad_alloc();
+    if (!address_space::commit(base_ + committed_, bytes - committed_)) throw std::bad_alloc();
     committed_ = bytes;
   }
   return base_ + size_;

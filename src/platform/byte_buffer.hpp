@@ -65,8 +65,9 @@ class ByteBuffer {
 namespace address_space {
 // Null when the space cannot be had.
 void* reserve(std::size_t bytes) noexcept;
-// Makes the first bytes of a reserved range writable; false when memory cannot be had.
-bool commit(void* base, std::size_t bytes) noexcept;
+// Makes bytes of a reserved range writable from start on (a multiple of 64 KiB from the range's
+// base); false when memory cannot be had.
+bool commit(void* start, std::size_t bytes) noexcept;
 void release(void* base, std::size_t bytes) noexcept;
 }  // namespace address_space
 

@@ -9,8 +9,8 @@ void* reserve(std::size_t bytes) noexcept {
   return base == MAP_FAILED ? nullptr : base;
 }
 
-bool commit(void* base, std::size_t bytes) noexcept {
-  return ::mprotect(base, bytes, PROT_READ | PROT_WRITE) == 0;
+bool commit(void* start, std::size_t bytes) noexcept {
+  return ::mprotect(start, bytes, PROT_READ | PROT_WRITE) == 0;
 }
 
 void release(void* base, std::size_t bytes) noexcept {

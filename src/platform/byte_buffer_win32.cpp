@@ -7,9 +7,8 @@ void* reserve(std::size_t bytes) noexcept {
   return ::VirtualAlloc(nullptr, bytes, MEM_RESERVE, PAGE_NOACCESS);
 }
 
-bool commit(void* base, std::size_t bytes) noexcept {
-  // Pages committed before are left as they are.
-  return ::VirtualAlloc(base, bytes, MEM_COMMIT, PAGE_READWRITE) != nullptr;
+bool commit(void* start, std::size_t bytes) noexcept {
+  return ::VirtualAlloc(start, bytes, MEM_COMMIT, PAGE_READWRITE) != nullptr;
 }
 
 void release(void* base, std::size_t) noexcept {

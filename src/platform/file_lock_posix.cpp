@@ -1,26 +1,29 @@
 #include <fcntl.h>
 #include <sys/file.h>
+#include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/file_lock.hpp"
-#include "platform/unique_fd.hpp"
 
 namespace connector {
 
-std::optional<FileLock> FileLock::acquire(const std::filesystem::path& path, Mode mode, bool create) {
+std::intptr_t FileLock::open(const std::filesystem::path& path, bool create) noexcept {
+  const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (create ? O_CREAT : 0);
+  const int file = ::open(path.c_str(), flags, 0666);
+  return file < 0 ? kNone : file;
+}
+
+Attempt FileLock::tryLock(std::intptr_t handle, Mode mode) noexcept {
   // flock, not fcntl: an fcntl lock is dropped when any descriptor of the file in this process
   // closes, and threads of one process never exclude each other with it.
-  const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (create ? O_CREAT : 0);
-  UniqueFd file(::open(path.c_str(), flags, 0666));
-  if (!file) return std::nullopt;
-  const int operation = mode == Mode::Exclusive ? LOCK_EX : LOCK_SH;
+  const int operation = (mode == Mode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
   int result = 0;
   do {
-    result = ::flock(file.get(), operation);
+    result = ::flock(static_cast<int>(handle), operation);
   } while (result != 0 && errno == EINTR);
-  if (result != 0) return std::nullopt;
-  return FileLock(file.release());
+  if (result == 0) return Attempt::Done;
+  return errno == EWOULDBLOCK ? Attempt::Busy : Attempt::Failed;
 }
 
 void FileLock::release(std::intptr_t handle) noexcept {

@@ -3,16 +3,20 @@
 
 namespace connector {
 
-std::optional<FileLock> FileLock::acquire(const std::filesystem::path& path, Mode mode, bool create) {
+std::intptr_t FileLock::open(const std::filesystem::path& path, bool create) noexcept {
   // Every sharing mode: the lock, not the open, is what excludes the other process.
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return std::nullopt;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? kNone : reinterpret_cast<std::intptr_t>(file);
+}
+
+Attempt FileLock::tryLock(std::intptr_t handle, Mode mode) noexcept {
   OVERLAPPED first{};  // byte 0; a lock beyond the end of the file is allowed
-  const DWORD flags = mode == Mode::Exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
-  if (!LockFileEx(file.get(), flags, 0, 1, 0, &first)) return std::nullopt;
-  return FileLock(reinterpret_cast<std::intptr_t>(file.release()));
+  DWORD flags = LOCKFILE_FAIL_IMMEDIATELY;
+  if (mode == Mode::Exclusive) flags |= LOCKFILE_EXCLUSIVE_LOCK;
+  if (LockFileEx(reinterpret_cast<HANDLE>(handle), flags, 0, 1, 0, &first)) return Attempt::Done;
+  return GetLastError() == ERROR_LOCK_VIOLATION ? Attempt::Busy : Attempt::Failed;
 }
 
 void FileLock::release(std::intptr_t handle) noexcept {

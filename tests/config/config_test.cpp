@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config/config.hpp"
+#include "platform/file_lock.hpp"
 #include "platform/text.hpp"
 #include "support/test_helpers.hpp"
 
@@ -114,6 +115,28 @@ TEST_F(SettingsFile, FailedRenameNamesBothPathsAndKeepsTheTemporaryFile) {
     EXPECT_EQ(error.path2(), file_);
   }
   EXPECT_TRUE(fs::is_regular_file(temporary()));
+}
+
+// A second copy that hangs while saving keeps the lock file locked; this copy gives up after a few
+// seconds with its own message instead of freezing the window and every health request.
+TEST_F(SettingsFile, AChangeGivesUpOnALockAnotherHolderKeeps) {
+  saveConfig({{"https://kept.example"}, ""});
+  const std::string before = readWholeFile(file_);
+  std::optional<FileLock> hung;
+  ASSERT_EQ(FileLock::acquire(dir_ / "config.json.lock", FileLock::Mode::Exclusive, false,
+                              {1, std::chrono::milliseconds(0)}, hung),
+            Attempt::Done);
+  try {
+    addAllowedOrigin("https://new.example");
+    ADD_FAILURE() << "saving succeeded";
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "连接器配置文件正被另一个程序锁定，未保存：" + pathToUtf8(file_));
+  }
+  EXPECT_EQ(readWholeFile(file_), before);
+  hung.reset();
+  addAllowedOrigin("https://new.example");
+  EXPECT_EQ(loadConfig().allowedOrigins.size(), 2u);
 }
 
 TEST_F(SettingsFile, AddingOriginsAppendsOnlyNewOnes) {

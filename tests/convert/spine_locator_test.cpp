@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
+#include <map>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -56,6 +58,54 @@ TEST(LocatorRules, WindowsRefusesOnlyFoldersLinksAndJunctions) {
   for (const auto& c : cases) {
     EXPECT_EQ(isLauncherFileAttributes(c.attributes, c.tag), c.accepted)
         << std::hex << c.attributes << " " << c.tag;
+  }
+}
+
+// PATH folders whose probe could hang are left out; the drive type is asked only of a drive root.
+TEST(LocatorRules, WindowsProbesNoShareAndNoDriveThatIsGoneOrRemote) {
+  const std::map<std::string, unsigned> drives = {
+      {"C:\\", 3},  // fixed
+      {"E:\\", 2},  // removable, also without a disk: the error mode keeps it quiet
+      {"F:\\", 5},  // optical
+      {"N:\\", 4},  // mapped network drive
+      {"Q:\\", 1},  // no such drive
+      {"U:\\", 0},  // unknown
+      {"", 3},       // the current directory's drive
+  };
+  const struct {
+    const char* folder;
+    bool probed;
+    const char* root;  // the root asked about, or nullptr for none
+  } cases[] = {
+      {"C:\\Tools", true, "C:\\"},
+      {"c:\\tools", true, "C:\\"},
+      {"C:", true, "C:\\"},
+      {"E:\\bin", true, "E:\\"},
+      {"F:\\", true, "F:\\"},
+      {"N:\\Spine", false, "N:\\"},
+      {"Q:\\old", false, "Q:\\"},
+      {"U:\\x", false, "U:\\"},
+      {"\\\\server\\share\\bin", false, nullptr},
+      {"//server/share", false, nullptr},
+      {"\\\\?\\UNC\\server\\share", false, nullptr},
+      {"\\\\?\\unc\\server\\share", false, nullptr},
+      {"\\\\.\\pipe\\x", false, nullptr},
+      {"\\\\?\\C:\\Tools", true, "C:\\"},
+      {"\\\\?\\N:\\Tools", false, "N:\\"},
+      {"bin", true, ""},
+      {"\\bin", true, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    std::vector<std::string> asked;
+    const bool probed = isWindowsSearchFolderQuickToProbe(c.folder, [&](std::string_view root) {
+      std::string upper(root);
+      if (!upper.empty()) upper[0] = static_cast<char>(std::toupper(upper[0]));
+      asked.push_back(upper);
+      return drives.at(upper);
+    });
+    EXPECT_EQ(probed, c.probed);
+    EXPECT_EQ(asked, c.root ? std::vector<std::string>{c.root} : std::vector<std::string>{});
   }
 }
 

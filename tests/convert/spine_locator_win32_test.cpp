@@ -69,5 +69,15 @@ TEST_F(LocatorTest, Win32RefusesFoldersAndDevices) {
   EXPECT_TRUE(isLauncherFile(makeFile(root_ / "Spine.com")));
 }
 
+// A share or a drive that is gone in PATH is never probed: either could hold every health
+// request and the window for a minute.
+TEST_F(LocatorTest, PathSharesAndMissingDrivesAreLeftOut) {
+  ASSERT_EQ(GetDriveTypeW(L"Q:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR)) << "Q: exists here";
+  const std::string local = pathToUtf8(root_ / "bin");
+  setVariable("PATH", "\\\\nowhere.invalid\\share;Q:\\gone;" + local +
+                          ";\\\\?\\UNC\\nowhere.invalid\\share");
+  EXPECT_EQ(locatorCandidates(), std::vector<fs::path>{pathFromUtf8(local + "\\Spine.com")});
+}
+
 }  // namespace
 }  // namespace connector

@@ -1,7 +1,7 @@
 #include <thread>
 #include <utility>
 
-#include "http/connection_thread.hpp"
+#include "platform/worker_thread.hpp"
 
 namespace connector {
 

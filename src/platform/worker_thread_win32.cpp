@@ -5,7 +5,7 @@
 #include <system_error>
 #include <utility>
 
-#include "http/connection_thread.hpp"
+#include "platform/worker_thread.hpp"
 #include "platform/win32.hpp"
 
 namespace connector {

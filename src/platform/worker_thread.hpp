@@ -1,5 +1,6 @@
 #pragma once
-// A joinable thread for the connection pool. Windows uses a native thread (see the win32 file).
+// A joinable thread, for connections and for image staging. Windows uses a native thread (see
+// the win32 file).
 #include <functional>
 #include <memory>
 
