@@ -70,8 +70,8 @@ void serve(int client, std::size_t replyBytes) {
     }
   }
   // Fresh memory, as a server that owns no memory before the request has it.
-  char* body = static_cast<char*>(::mmap(nullptr, length + 1, PROT_READ | PROT_WRITE,
-                                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  char* body = static_cast<char*>(
+      ::mmap(nullptr, length + 1, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
   if (body == MAP_FAILED) return;
   std::size_t have = head.size() - headEnd - 4;
   std::memcpy(body, head.data() + headEnd + 4, have);
@@ -82,8 +82,9 @@ void serve(int client, std::size_t replyBytes) {
   }
   if (have == length && writeAndRemove(body, length)) {
     const std::size_t sent = replyBytes < length ? replyBytes : length;
-    const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: " +
-                              std::to_string(sent) + "\r\nConnection: close\r\n\r\n";
+    const std::string reply =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: " +
+        std::to_string(sent) + "\r\nConnection: close\r\n\r\n";
     if (sendAll(client, reply.data(), reply.size())) sendAll(client, body, sent);
   } else {
     static constexpr char kFailed[] = "HTTP/1.1 500 Failed\r\nContent-Length: 0\r\n\r\n";
@@ -106,7 +107,8 @@ int main(int argc, char** argv) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;  // any free port, printed below
   socklen_t size = sizeof address;
-  if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (listener < 0 ||
+      ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listener, 16) != 0 ||
       ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
     std::perror("floor-server");

@@ -8,8 +8,8 @@
 #include "config/origin_allow_list.hpp"
 #include "convert/spine_locator.hpp"
 #include "convert/spine_run.hpp"
-#include "encoding/url_html.hpp"
 #include "encoding/json_parser.hpp"
+#include "encoding/url_html.hpp"
 
 namespace connector {
 
@@ -38,8 +38,8 @@ HttpResponse convertResponse(ConnectorService& service, const HttpRequest& reque
   {
     std::lock_guard lock(service.stateLock());
     if (!OriginAllowList::isOriginAllowed(origin)) {
-      JsonObject body = errorObject(
-          {403, "ORIGIN_NOT_ALLOWED", "需要先授权当前网站使用本地 Spine 连接器"});
+      JsonObject body =
+          errorObject({403, "ORIGIN_NOT_ALLOWED", "需要先授权当前网站使用本地 Spine 连接器"});
       body["pairUrl"] = pairUrlFor(request, origin);
       return jsonResponse(403, std::move(body), origin);
     }

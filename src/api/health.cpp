@@ -4,11 +4,11 @@
 
 #include "api/api_replies.hpp"
 #include "api/platform_name.hpp"
-#include "connector_version.hpp"
-#include "config/origin_allow_list.hpp"
-#include "encoding/json.hpp"
 #include "api/service.hpp"
+#include "config/origin_allow_list.hpp"
+#include "connector_version.hpp"
 #include "convert/spine_locator.hpp"
+#include "encoding/json.hpp"
 
 namespace connector {
 

@@ -4,11 +4,11 @@
 #include <optional>
 
 #include "api/pairing_registry.hpp"
+#include "api/service.hpp"
 #include "config/config.hpp"
 #include "config/origin_allow_list.hpp"
 #include "encoding/url_html.hpp"
 #include "platform/random_token.hpp"
-#include "api/service.hpp"
 
 namespace connector {
 
@@ -78,7 +78,9 @@ HttpResponse pairingPageResponse(PairingRegistry& registry, const HttpRequest& r
       "<h2>授权 Glimmer编辑器</h2><p>是否允许下面的网站调用本机 Spine，将它生成的 JSON 转换为 "
       "<code>.spine</code> 文件？</p><p><code>";
   html += htmlEscape(origin);
-  html += "</code></p><form method=\"post\" action=\"/pair\"><input type=\"hidden\" name=\"nonce\" value=\"";
+  html +=
+      "</code></p><form method=\"post\" action=\"/pair\"><input type=\"hidden\" name=\"nonce\" "
+      "value=\"";
   html += nonce;
   html += "\"><button type=\"submit\">允许此网站</button></form>";
   HttpResponse page = htmlPage(200, html);

@@ -21,7 +21,8 @@ HttpResponse route(ConnectorService& service, PairingRegistry& registry, const H
   const std::string& path = request.path;
   if (method == "GET" && path == "/v1/health") return healthResponse(service, request, origin);
   if (method == "GET" && path == "/pair") return pairingPageResponse(registry, request);
-  if (method == "POST" && path == "/pair") return pairingConfirmResponse(registry, service, request);
+  if (method == "POST" && path == "/pair")
+    return pairingConfirmResponse(registry, service, request);
   if (method == "POST" && path == "/v1/convert") return convertResponse(service, request, origin);
   return errorResponse({404, "NOT_FOUND", "接口不存在"}, origin);
 }
@@ -35,13 +36,16 @@ std::uint16_t receivingPort(ConnectorService& service, const HttpRequest& reques
 HttpResponse dispatchRequest(ConnectorService& service, PairingRegistry& registry,
                              const HttpRequest& request) {
   auto originHeader = request.headers.find("origin");
-  const std::string origin = originHeader == request.headers.end() ? std::string() : originHeader->second;
+  const std::string origin =
+      originHeader == request.headers.end() ? std::string() : originHeader->second;
 
   // Before anything else, preflights included: a page that reached us under a foreign host name
   // (DNS rebinding) must learn nothing and be able to do nothing.
   auto host = request.headers.find("host");
-  if (host != request.headers.end() && !isConnectorHost(host->second, receivingPort(service, request))) {
-    return plainJsonResponse(403, errorObject({403, "HOST_NOT_ALLOWED", "不允许通过此地址访问连接器"}));
+  if (host != request.headers.end() &&
+      !isConnectorHost(host->second, receivingPort(service, request))) {
+    return plainJsonResponse(403,
+                             errorObject({403, "HOST_NOT_ALLOWED", "不允许通过此地址访问连接器"}));
   }
 
   if (request.method == "OPTIONS") {

@@ -8,8 +8,8 @@ ConnectorService& connectorService() {
   // The registry is made first so that it is destroyed after the service, whose destruction
   // waits for the connection threads that may still use it.
   pairingRegistry();
-  static ConnectorService service(
-      [](ConnectorService& bound) { return makeRouteHandler(bound); }, kConnectorPort);
+  static ConnectorService service([](ConnectorService& bound) { return makeRouteHandler(bound); },
+                                  kConnectorPort);
   return service;
 }
 

@@ -14,9 +14,11 @@ std::string portHeldLine(const std::vector<PortHolder>& holders) {
 
 ConsoleReport consoleStartReport(bool started, const StatusLine& line, const std::string& reason,
                                  const std::vector<PortHolder>& holders) {
-  if (started) return {std::string("Glimmer连接器 ") + kServedAddress + "\n" + line.text + "\n", "", 0};
+  if (started)
+    return {std::string("Glimmer连接器 ") + kServedAddress + "\n" + line.text + "\n", "", 0};
   // The reason itself, which the window would hide behind the port-held line, then the holders.
-  std::string err = "● 连接器未启动 · " + (reason.empty() ? std::string("连接器启动失败") : reason) + "\n";
+  std::string err =
+      "● 连接器未启动 · " + (reason.empty() ? std::string("连接器启动失败") : reason) + "\n";
   if (!holders.empty()) err += portHeldLine(holders) + "\n";
   return {"", err, 1};
 }

@@ -17,9 +17,9 @@ struct PortHolder {
 };
 
 struct ConsoleReport {
-  std::string out;   // standard output
-  std::string err;   // standard error
-  int exitCode;      // 1 after a failed start; 0 means: serve until a stop signal
+  std::string out;  // standard output
+  std::string err;  // standard error
+  int exitCode;     // 1 after a failed start; 0 means: serve until a stop signal
 };
 
 // The console cannot stop another process as the window's toggle does, so where the window

@@ -9,11 +9,11 @@
 #include <pthread.h>
 
 #include "api/router.hpp"
+#include "api/service.hpp"
 #include "app/console_report.hpp"
 #include "app/port_takeover.hpp"
 #include "app/process_name.hpp"
 #include "app/service_status.hpp"
-#include "api/service.hpp"
 #include "http/status_reason.hpp"
 
 namespace {
@@ -25,9 +25,9 @@ constexpr int kLargeBufferBytes = 1 << 20;
 int main() {
   using namespace connector;
   // A conversion's other buffers (a 3.8 skeleton's tree and text, the project file read back)
-  // can be megabytes each and are made on any pool thread. A fixed threshold maps every one of them on its own and gives it
-  // back when freed; glibc's sliding default would keep them in per-thread arenas, so the
-  // resident size would climb from one request to the next.
+  // can be megabytes each and are made on any pool thread. A fixed threshold maps every one of them
+  // on its own and gives it back when freed; glibc's sliding default would keep them in per-thread
+  // arenas, so the resident size would climb from one request to the next.
   mallopt(M_MMAP_THRESHOLD, kLargeBufferBytes);
   // Block the stop signals before any thread exists, so every thread inherits the mask and the
   // signals wait here for sigwait instead of interrupting some thread. A closed terminal

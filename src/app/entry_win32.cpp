@@ -2,10 +2,10 @@
 #include "platform/win32.hpp"
 
 #include "api/router.hpp"
+#include "api/service.hpp"
 #include "app/display_win32.hpp"
 #include "app/main_window_win32.hpp"
 #include "app/service_status.hpp"
-#include "api/service.hpp"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   using namespace connector;

@@ -6,13 +6,13 @@
 #include <utility>
 
 #include "api/router.hpp"
+#include "api/service.hpp"
 #include "app/display_win32.hpp"
 #include "app/service_status.hpp"
 #include "app/window_paint_win32.hpp"
 #include "config/config.hpp"
-#include "api/service.hpp"
-#include "http/status_reason.hpp"
 #include "convert/spine_locator.hpp"
+#include "http/status_reason.hpp"
 #include "platform/text.hpp"
 
 namespace connector {
@@ -40,12 +40,14 @@ struct ControlLayout {
 constexpr ControlLayout kControls[] = {
     {kTitleLabel, ControlKind::Static, L"Glimmer连接器", 28, 24, 560, 34, FontRole::Title},
     {kExplanationLabel, ControlKind::Static,
-     L"应用打开且连接已启动时，网页可调用本机 Spine 生成工程文件。", 29, 65, 560, 24, FontRole::Body},
+     L"应用打开且连接已启动时，网页可调用本机 Spine 生成工程文件。", 29, 65, 560, 24,
+     FontRole::Body},
     {kStatusLabel, ControlKind::Static, L"", 29, 95, 560, 46, FontRole::Body},
     {kPathLabel, ControlKind::Static, L"Spine.com 路径", 29, 146, 160, 24, FontRole::Body},
     {kPathEdit, ControlKind::Edit, L"", 29, 172, 390, 32, FontRole::Body},
     {kChooseFileButton, ControlKind::Button, L"选择 Spine.com", 430, 170, 160, 36, FontRole::Body},
-    {kRestoreDetectionButton, ControlKind::Button, L"恢复自动检测", 29, 216, 130, 36, FontRole::Body},
+    {kRestoreDetectionButton, ControlKind::Button, L"恢复自动检测", 29, 216, 130, 36,
+     FontRole::Body},
     {kSavePathButton, ControlKind::Button, L"保存路径", 460, 216, 130, 36, FontRole::Body},
     {kToggleButton, ControlKind::Button, L"断开连接", 460, 265, 130, 36, FontRole::Body},
 };
@@ -111,7 +113,8 @@ bool isExistingRegularFile(const std::string& utf8Path) {
 
 std::wstring windowText(HWND window) {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
   return text;
 }
 
@@ -126,7 +129,8 @@ ATOM MainWindow::registerClass(HINSTANCE instance) {
   windowClass.style = 0;
   windowClass.lpfnWndProc = &MainWindow::windowProc;
   windowClass.hInstance = instance;
-  windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW, in its wide form
+  windowClass.hCursor =
+      LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW, in its wide form
   windowClass.hbrBackground = static_cast<HBRUSH>(background.get());
   windowClass.lpszClassName = kMainWindowClass;
   const ATOM atom = RegisterClassExW(&windowClass);

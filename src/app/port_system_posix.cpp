@@ -63,8 +63,8 @@ std::set<ProcessId> socketOwners(const std::unordered_set<std::string>& inodes) 
     const auto pid = static_cast<ProcessId>(std::strtoul(name.c_str(), nullptr, 10));
     if (pid == 0) continue;
     std::error_code fdError;
-    for (fs::directory_iterator fd(proc->path() / "fd", fdError), fdEnd;
-         !fdError && fd != fdEnd; fd.increment(fdError)) {
+    for (fs::directory_iterator fd(proc->path() / "fd", fdError), fdEnd; !fdError && fd != fdEnd;
+         fd.increment(fdError)) {
       std::error_code linkError;
       const std::string target = fs::read_symlink(fd->path(), linkError).string();
       if (linkError || target.rfind("socket:[", 0) != 0 || target.back() != ']') continue;

@@ -32,7 +32,8 @@ std::set<ProcessId> listenersOn(std::uint16_t port) {
   if (query == nullptr) return holders;  // no table: the port counts as free
   DWORD size = 0;
   // The first call only learns the size; anything but "buffer too small" means no table.
-  if (query(nullptr, &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0) != ERROR_INSUFFICIENT_BUFFER ||
+  if (query(nullptr, &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_LISTENER, 0) !=
+          ERROR_INSUFFICIENT_BUFFER ||
       size == 0) {
     return holders;
   }

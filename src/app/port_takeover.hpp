@@ -12,7 +12,7 @@ using ProcessId = std::uint32_t;
 
 // The system calls takeover needs; tests replace them.
 struct PortSystem {
-  std::function<std::set<ProcessId>()> listeners;        // IPv4 listeners on the port
+  std::function<std::set<ProcessId>()> listeners;  // IPv4 listeners on the port
   std::function<ProcessId()> currentProcessId;
   enum class Stop { Stopped, OpenRefused, TerminateRefused };
   // Terminate with code 0, wait up to 3000 ms. A process that started after the last read of

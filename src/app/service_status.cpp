@@ -2,8 +2,8 @@
 
 #include "api/router.hpp"
 #include "api/service.hpp"
-#include "http/status_reason.hpp"
 #include "convert/spine_locator.hpp"
+#include "http/status_reason.hpp"
 
 namespace connector {
 

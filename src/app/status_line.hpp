@@ -9,7 +9,7 @@ namespace connector {
 struct StatusLine {
   std::string text;  // UTF-8
   Rgb colour;
-  bool active;       // the toggle reads "停止连接" when true, "启动连接" otherwise
+  bool active;  // the toggle reads "停止连接" when true, "启动连接" otherwise
 };
 
 // runningHere: the plain server runs in this process; portHeld: some process listens on the port;

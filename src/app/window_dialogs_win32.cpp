@@ -9,7 +9,9 @@ namespace connector {
 WindowDialogs systemDialogs() {
   WindowDialogs dialogs;
   dialogs.showMessage = [](HWND owner, const std::wstring& title, const std::wstring& text,
-                           UINT icon) { MessageBoxW(owner, text.c_str(), title.c_str(), MB_OK | icon); };
+                           UINT icon) {
+    MessageBoxW(owner, text.c_str(), title.c_str(), MB_OK | icon);
+  };
   dialogs.chooseSpineFile = [](HWND owner) -> std::optional<std::wstring> {
     static constexpr wchar_t kFilter[] = L"Spine.com\0Spine.com\0所有文件\0*.*\0";
     wchar_t path[260] = {};

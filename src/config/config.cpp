@@ -6,13 +6,13 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "platform/durable_file.hpp"
-#include "platform/file_lock.hpp"
 #include "config/home_fallback.hpp"
-#include "platform/read_file.hpp"
 #include "encoding/json.hpp"
 #include "encoding/json_parser.hpp"
+#include "platform/durable_file.hpp"
 #include "platform/environment.hpp"
+#include "platform/file_lock.hpp"
+#include "platform/read_file.hpp"
 #include "platform/system_error.hpp"
 #include "platform/text.hpp"
 

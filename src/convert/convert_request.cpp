@@ -39,9 +39,7 @@ void checkEnvelope(const JsonValue& body) {
   }
 }
 
-[[noreturn]] void failSkeletonFormat() {
-  throw std::runtime_error("Spine JSON 格式无效");
-}
+[[noreturn]] void failSkeletonFormat() { throw std::runtime_error("Spine JSON 格式无效"); }
 
 // Checks the whole skeleton text; builds the whole tree, or only its "skeleton" member.
 JsonValue parseSkeleton(std::string_view text, bool whole) {
@@ -57,7 +55,8 @@ JsonValue parseSkeleton(std::string_view text, bool whole) {
 // "skeleton" must be an object holding a string "spine".
 const JsonValue& skeletonMember(const JsonValue& document) {
   const JsonValue* skeleton = document.isObject() ? document.find("skeleton") : nullptr;
-  const JsonValue* spine = skeleton != nullptr && skeleton->isObject() ? skeleton->find("spine") : nullptr;
+  const JsonValue* spine =
+      skeleton != nullptr && skeleton->isObject() ? skeleton->find("spine") : nullptr;
   if (spine == nullptr || !spine->isString()) throw std::runtime_error("JSON 中缺少 Spine 版本");
   return *skeleton;
 }
@@ -95,7 +94,8 @@ std::string stagedLegacyText(JsonValue document, const std::string& folder) {
 std::size_t archiveCapacity(const std::vector<ImageToStage>& images, std::size_t skeletonSize) {
   constexpr std::size_t kHeadersPerEntry = 30 + 46;
   std::size_t size = 22 + kHeadersPerEntry + 2 * 256 + 1'048'576 + skeletonSize;
-  for (const ImageToStage& image : images) size += kHeadersPerEntry + 2 * image.entryName.size() + image.size;
+  for (const ImageToStage& image : images)
+    size += kHeadersPerEntry + 2 * image.entryName.size() + image.size;
   return size;
 }
 
@@ -104,7 +104,8 @@ std::size_t archiveCapacity(const std::vector<ImageToStage>& images, std::size_t
 // where staging ends, with its error reported once the images before it are staged, after its
 // own bad data if it has any (decoding comes before the limits). Nothing after it is decoded.
 void checkAndStageImages(const JsonValue& body, const std::filesystem::path& folderPath,
-                         const std::string& folder, std::size_t skeletonSize, StoreZipBuilder& entries) {
+                         const std::string& folder, std::size_t skeletonSize,
+                         StoreZipBuilder& entries) {
   std::vector<ImageToStage> staged;
   std::exception_ptr stop;
   std::string_view stopData;  // the failing image's data when its error comes after its decoding
@@ -153,7 +154,8 @@ ConvertRequest decodeConvertRequest(const JsonValue& body) {
   const std::string_view skeletonText = stringMember(body, "skeletonJson");
   bool whole = requestsLegacyVersion(body);
   std::optional<JsonValue> document = parseSkeleton(skeletonText, whole);
-  std::string spineVersion = checkSpineVersion(skeletonMember(*document).find("spine")->stringView());
+  std::string spineVersion =
+      checkSpineVersion(skeletonMember(*document).find("spine")->stringView());
   const JsonValue* requested = body.find("spineVersion");
   if (requested != nullptr && requested->isString() &&
       checkSpineVersion(requested->stringView()) != spineVersion) {
@@ -185,7 +187,7 @@ ConvertRequest decodeConvertRequest(const JsonValue& body) {
   StoreZipBuilder images;
   checkAndStageImages(body, folderPath, folder, skeletonText.size(), images);
 
-  return ConvertRequest{std::move(workspace), std::move(jsonPath), std::move(projectPath),
+  return ConvertRequest{std::move(workspace),   std::move(jsonPath),     std::move(projectPath),
                         std::move(projectName), std::move(spineVersion), std::move(images)};
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// The CRC-32 of the ZIP format (reflected polynomial 0xEDB88320, start 0xFFFFFFFF, final complement).
+// The CRC-32 of the ZIP format (reflected polynomial 0xEDB88320, start 0xFFFFFFFF, final
+// complement).
 #include <cstddef>
 #include <cstdint>
 

@@ -41,8 +41,9 @@ void stageOne(const ImageToStage& image, const std::filesystem::path& folder, st
 // Decodes and writes the first targets.size() images on up to workers threads, this one included,
 // and once all have ended rethrows the error of the lowest image that failed. Images are handed
 // out in order and none past a failure is started, so the work stays that of one after the other.
-void decodeAndWrite(const std::vector<ImageToStage>& images, const std::vector<std::filesystem::path>& targets,
-                    std::size_t first, StoreZipBuilder& archive, unsigned workers) {
+void decodeAndWrite(const std::vector<ImageToStage>& images,
+                    const std::vector<std::filesystem::path>& targets, std::size_t first,
+                    StoreZipBuilder& archive, unsigned workers) {
   const std::size_t count = targets.size();
   std::vector<std::exception_ptr> errors(count);
   std::atomic<std::size_t> next{0};
@@ -103,7 +104,8 @@ void createFiles(const std::vector<ImageToStage>& images, const std::filesystem:
 }  // namespace
 
 bool worthSharing(std::size_t imageCount, std::size_t decodedBytes) {
-  return imageCount >= 2 && decodedBytes >= kSharedBytes && decodedBytes / imageCount >= kSharedBytesPerImage;
+  return imageCount >= 2 && decodedBytes >= kSharedBytes &&
+         decodedBytes / imageCount >= kSharedBytesPerImage;
 }
 
 void stageImages(const std::vector<ImageToStage>& images, const std::filesystem::path& folder,
@@ -139,7 +141,8 @@ void stageImages(const std::vector<ImageToStage>& images, const std::filesystem:
     std::rethrow_exception(created.error);
   }
   // From a name already taken on, one after the other, as the later file replaces the earlier.
-  for (std::size_t i = shared; i < images.size(); ++i) stageOne(images[i], folder, first + i, archive);
+  for (std::size_t i = shared; i < images.size(); ++i)
+    stageOne(images[i], folder, first + i, archive);
 }
 
 }  // namespace connector

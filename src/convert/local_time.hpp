@@ -21,7 +21,8 @@ struct DosTimestamp {
 // The current local time, read once per call.
 LocalTime currentLocalTime();
 
-// hour*2048 + minute*32 + second/2 and (year-1980)*512 + month*32 + day; years before 1980 count as 1980.
+// hour*2048 + minute*32 + second/2 and (year-1980)*512 + month*32 + day; years before 1980 count as
+// 1980.
 DosTimestamp dosTimestamp(const LocalTime& local);
 
 }  // namespace connector

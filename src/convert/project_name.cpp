@@ -22,7 +22,8 @@ std::string sanitizeProjectName(std::string_view text) {
   // unusable characters do.
   std::string name = replaceInvalidUtf8(trimmed, "_");
   for (char& c : name) {
-    if (static_cast<unsigned char>(c) < 0x20 || kForbidden.find(c) != std::string_view::npos) c = '_';
+    if (static_cast<unsigned char>(c) < 0x20 || kForbidden.find(c) != std::string_view::npos)
+      c = '_';
   }
   name.erase(0, name.find_first_not_of('.'));
   if (name.empty()) return std::string(kDefaultProjectName);

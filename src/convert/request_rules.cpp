@@ -14,7 +14,8 @@ namespace connector {
 namespace {
 
 // Lexical clean-up with "/" only: empty and "." elements vanish, "x/.." pairs cancel, leading ".."
-// stays (dropped right after a root), "" becomes ".", and a removed final ".." leaves a trailing "/".
+// stays (dropped right after a root), "" becomes ".", and a removed final ".." leaves a trailing
+// "/".
 std::string normalizeLexically(const std::string& path) {
   const bool absolute = !path.empty() && path.front() == '/';
   std::vector<std::string_view> kept;
@@ -60,8 +61,8 @@ std::size_t deviceNameLength(std::string_view element) {
   // The name before the first dot, without the spaces Windows ignores in front of the extension.
   std::string_view stem = element.substr(0, element.find('.'));
   while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
-  static constexpr std::array<std::string_view, 6> kPlain = {"CON", "PRN", "AUX", "NUL", "CONIN$",
-                                                             "CONOUT$"};
+  static constexpr std::array<std::string_view, 6> kPlain = {"CON", "PRN",    "AUX",
+                                                             "NUL", "CONIN$", "CONOUT$"};
   for (std::string_view name : kPlain) {
     if (equalsIgnoringAsciiCase(stem, name)) return stem.size();
   }
@@ -86,7 +87,9 @@ std::string checkSpineVersion(std::string_view text) {
 }
 
 std::string checkRelativePath(std::string_view text, std::string_view label) {
-  const auto fail = [&](const char* reason) { throw std::runtime_error(std::string(label) + reason); };
+  const auto fail = [&](const char* reason) {
+    throw std::runtime_error(std::string(label) + reason);
+  };
   std::string path(text);
   for (char& c : path) {
     if (c == '\\') c = '/';
@@ -98,8 +101,8 @@ std::string checkRelativePath(std::string_view text, std::string_view label) {
   if (path.empty()) fail("路径无效");
 
   const std::string normalized = normalizeLexically(path);
-  if (normalized.front() == '/' || (normalized.size() >= 2 && isAsciiLetter(normalized[0]) &&
-                                    normalized[1] == ':')) {
+  if (normalized.front() == '/' ||
+      (normalized.size() >= 2 && isAsciiLetter(normalized[0]) && normalized[1] == ':')) {
     fail("必须使用相对路径");
   }
   std::string_view rest(normalized);

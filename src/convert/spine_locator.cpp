@@ -40,20 +40,21 @@ std::vector<std::string> splitSearchPath(std::string_view value, char separator)
 }
 
 bool isLauncherFileAttributes(std::uint32_t attributes, std::uint32_t reparseTag) {
-  constexpr std::uint32_t kDirectory = 0x10;                // FILE_ATTRIBUTE_DIRECTORY
-  constexpr std::uint32_t kReparsePoint = 0x400;            // FILE_ATTRIBUTE_REPARSE_POINT
-  constexpr std::uint32_t kSymbolicLinkTag = 0xA000000C;    // IO_REPARSE_TAG_SYMLINK
-  constexpr std::uint32_t kMountPointTag = 0xA0000003;      // IO_REPARSE_TAG_MOUNT_POINT
+  constexpr std::uint32_t kDirectory = 0x10;              // FILE_ATTRIBUTE_DIRECTORY
+  constexpr std::uint32_t kReparsePoint = 0x400;          // FILE_ATTRIBUTE_REPARSE_POINT
+  constexpr std::uint32_t kSymbolicLinkTag = 0xA000000C;  // IO_REPARSE_TAG_SYMLINK
+  constexpr std::uint32_t kMountPointTag = 0xA0000003;    // IO_REPARSE_TAG_MOUNT_POINT
   if (attributes & kDirectory) return false;
-  if (attributes & kReparsePoint) return reparseTag != kSymbolicLinkTag && reparseTag != kMountPointTag;
+  if (attributes & kReparsePoint)
+    return reparseTag != kSymbolicLinkTag && reparseTag != kMountPointTag;
   return true;
 }
 
 bool isWindowsSearchFolderQuickToProbe(
     std::string_view folder, const std::function<unsigned(std::string_view root)>& driveType) {
-  constexpr unsigned kUnknown = 0;    // DRIVE_UNKNOWN
-  constexpr unsigned kNoRoot = 1;     // DRIVE_NO_ROOT_DIR: no such drive (any more)
-  constexpr unsigned kRemote = 4;     // DRIVE_REMOTE: a share that may block for a minute
+  constexpr unsigned kUnknown = 0;  // DRIVE_UNKNOWN
+  constexpr unsigned kNoRoot = 1;   // DRIVE_NO_ROOT_DIR: no such drive (any more)
+  constexpr unsigned kRemote = 4;   // DRIVE_REMOTE: a share that may block for a minute
   const auto slash = [](char c) { return c == '\\' || c == '/'; };
   if (folder.size() >= 4 && slash(folder[0]) && slash(folder[1]) && folder[2] == '?' &&
       slash(folder[3])) {

@@ -50,7 +50,7 @@ bool isLauncherFileAttributes(std::uint32_t attributes, std::uint32_t reparseTag
 // never probed; any other folder is probed unless its drive is remote, absent or of no known
 // type. driveType answers GetDriveTypeW's numbers for a root such as "C:\", or for "" (the
 // current directory's drive, which a relative folder or one starting with a backslash is on).
-bool isWindowsSearchFolderQuickToProbe(std::string_view folder,
-                                       const std::function<unsigned(std::string_view root)>& driveType);
+bool isWindowsSearchFolderQuickToProbe(
+    std::string_view folder, const std::function<unsigned(std::string_view root)>& driveType);
 
 }  // namespace connector

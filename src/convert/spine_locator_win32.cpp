@@ -49,7 +49,8 @@ bool isLauncherFile(const std::filesystem::path& candidate) {
   DWORD reparseTag = 0;
   if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof(tag))) return false;
+    if (!GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof(tag)))
+      return false;
     reparseTag = tag.ReparseTag;
   }
   return isLauncherFileAttributes(information.dwFileAttributes, reparseTag);

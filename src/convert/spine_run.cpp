@@ -17,17 +17,14 @@ namespace {
 
 constexpr const char* kLicenceHidden = "Spine 授权信息已隐藏";
 
-std::vector<std::string> spineArguments(const ConvertRequest& request, const std::string& versionPattern) {
+std::vector<std::string> spineArguments(const ConvertRequest& request,
+                                        const std::string& versionPattern) {
   // Spine 3.8 takes names relative to its working directory; later versions take full paths.
   const bool bareNames = request.spineVersion == "3.8";
-  return {"--update",
-          versionPattern,
-          "--input",
-          bareNames ? request.projectName + ".json" : pathToUtf8(request.jsonPath),
-          "--output",
-          bareNames ? request.projectName + ".spine" : pathToUtf8(request.projectPath),
-          "--import",
-          request.projectName};
+  return {"--update", versionPattern,
+          "--input",  bareNames ? request.projectName + ".json" : pathToUtf8(request.jsonPath),
+          "--output", bareNames ? request.projectName + ".spine" : pathToUtf8(request.projectPath),
+          "--import", request.projectName};
 }
 
 std::string readProject(const std::filesystem::path& path) {
@@ -52,7 +49,8 @@ std::string redactSpineOutput(const std::string& output) {
                           (end == std::string::npos ? output.size() : end) - start);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (start > 0) joined += '\n';
-    if (std::regex_search(line.begin(), line.end(), licensee, std::regex_constants::match_continuous)) {
+    if (std::regex_search(line.begin(), line.end(), licensee,
+                          std::regex_constants::match_continuous)) {
       joined += kLicenceHidden;
     } else {
       joined += line;

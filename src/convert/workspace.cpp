@@ -57,7 +57,8 @@ ConversionWorkspace ConversionWorkspace::create() {
         std::chrono::steady_clock::now().time_since_epoch());
     const std::string name = "glimmer-" + std::to_string(nanoseconds.count()) + "-" + random;
     std::filesystem::path candidate = systemTempDirectory() / pathFromUtf8(name);
-    if (workspace_files::createPrivateDirectory(candidate)) return ConversionWorkspace(std::move(candidate));
+    if (workspace_files::createPrivateDirectory(candidate))
+      return ConversionWorkspace(std::move(candidate));
   }
   throw std::runtime_error(kCannotCreate);
 }
@@ -93,7 +94,7 @@ void ConversionWorkspace::ensureDirectories(const std::filesystem::path& path) {
 namespace workspace_files {
 
 EntryKind entryKindFromWindowsAttributes(std::uint32_t attributes) noexcept {
-  constexpr std::uint32_t kDirectory = 0x10;     // FILE_ATTRIBUTE_DIRECTORY
+  constexpr std::uint32_t kDirectory = 0x10;      // FILE_ATTRIBUTE_DIRECTORY
   constexpr std::uint32_t kReparsePoint = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
   if (attributes & kReparsePoint) return EntryKind::link;
   if (attributes & kDirectory) return EntryKind::directory;
@@ -102,8 +103,8 @@ EntryKind entryKindFromWindowsAttributes(std::uint32_t attributes) noexcept {
 
 RemoveOutcome removeOutcomeFromWindowsError(std::uint32_t error) noexcept {
   switch (error) {
-    case 2:    // ERROR_FILE_NOT_FOUND
-    case 3:    // ERROR_PATH_NOT_FOUND
+    case 2:  // ERROR_FILE_NOT_FOUND
+    case 3:  // ERROR_PATH_NOT_FOUND
       return RemoveOutcome::removed;
     case 5:    // ERROR_ACCESS_DENIED
     case 32:   // ERROR_SHARING_VIOLATION

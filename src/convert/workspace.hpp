@@ -21,7 +21,8 @@ class ConversionWorkspace {
   static ConversionWorkspace create();
 
   const std::filesystem::path& directory() const noexcept { return directory_; }
-  // Creates or truncates the file and writes the bytes; throws failureMessage if it cannot be opened.
+  // Creates or truncates the file and writes the bytes; throws failureMessage if it cannot be
+  // opened.
   static void writeFile(const std::filesystem::path& path, std::string_view bytes,
                         const char* failureMessage);
   static void ensureDirectories(const std::filesystem::path& path);
@@ -29,10 +30,12 @@ class ConversionWorkspace {
   // names); false if something does, or the file cannot be made.
   static bool createNewFile(const std::filesystem::path& path);
   // Writes into a file createNewFile made; throws failureMessage as writeFile does.
-  static void fillNewFile(const std::filesystem::path& path, std::string_view bytes, const char* failureMessage);
+  static void fillNewFile(const std::filesystem::path& path, std::string_view bytes,
+                          const char* failureMessage);
 
  private:
-  explicit ConversionWorkspace(std::filesystem::path directory) : directory_(std::move(directory)) {}
+  explicit ConversionWorkspace(std::filesystem::path directory)
+      : directory_(std::move(directory)) {}
   std::filesystem::path directory_;
 };
 

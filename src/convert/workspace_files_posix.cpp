@@ -38,7 +38,8 @@ bool writeAndClose(UniqueFd file, std::string_view bytes) noexcept {
 
 bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept {
   return writeAndClose(
-      UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600)), bytes);
+      UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600)),
+      bytes);
 }
 
 bool fillNewPrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept {

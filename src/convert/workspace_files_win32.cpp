@@ -14,7 +14,8 @@ bool writeAndClose(UniqueHandle file, std::string_view bytes) noexcept {
   while (!bytes.empty()) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
     DWORD written = 0;
-    if (!WriteFile(file.get(), bytes.data(), chunk, &written, nullptr) || written == 0) return false;
+    if (!WriteFile(file.get(), bytes.data(), chunk, &written, nullptr) || written == 0)
+      return false;
     bytes.remove_prefix(written);
   }
   return CloseHandle(file.release()) != 0;

@@ -53,21 +53,26 @@ class FieldWriter {
 
 // The local header of the Store format; name lengths and sizes have been checked by the caller or
 // the archive is never handed out.
-void writeLocalHeader(FieldWriter& out, const DosTimestamp& stamp, std::uint32_t crc, std::size_t size,
-                      std::string_view name) {
+void writeLocalHeader(FieldWriter& out, const DosTimestamp& stamp, std::uint32_t crc,
+                      std::size_t size, std::string_view name) {
   out.u32(kLocalHeaderSignature).u16(kVersion).u16(kUtf8NamesFlag).u16(kMethodStore);
   out.u16(stamp.time).u16(stamp.date).u32(crc);
   out.u32(static_cast<std::uint32_t>(size)).u32(static_cast<std::uint32_t>(size));
   out.u16(static_cast<std::uint16_t>(name.size())).u16(0).bytes(name);
 }
 
-void writeCentralHeader(FieldWriter& out, const DosTimestamp& stamp, std::uint32_t crc, std::size_t size,
-                        std::size_t offset, std::string_view name) {
-  out.u32(kCentralHeaderSignature).u16(kVersion).u16(kVersion).u16(kUtf8NamesFlag).u16(kMethodStore);
+void writeCentralHeader(FieldWriter& out, const DosTimestamp& stamp, std::uint32_t crc,
+                        std::size_t size, std::size_t offset, std::string_view name) {
+  out.u32(kCentralHeaderSignature)
+      .u16(kVersion)
+      .u16(kVersion)
+      .u16(kUtf8NamesFlag)
+      .u16(kMethodStore);
   out.u16(stamp.time).u16(stamp.date).u32(crc);
   out.u32(static_cast<std::uint32_t>(size)).u32(static_cast<std::uint32_t>(size));
   out.u16(static_cast<std::uint16_t>(name.size()));
-  out.u16(0).u16(0).u16(0).u16(0).u32(0);  // extra field, comment, disk, internal and external attributes
+  out.u16(0).u16(0).u16(0).u16(0).u32(
+      0);  // extra field, comment, disk, internal and external attributes
   out.u32(static_cast<std::uint32_t>(offset)).bytes(name);
 }
 
@@ -75,7 +80,8 @@ void writeCentralHeader(FieldWriter& out, const DosTimestamp& stamp, std::uint32
 bool normalizeName(std::string_view name, std::string& result) {
   std::size_t start = 0;
   // "./" is tested on the name with backslashes already turned into "/".
-  while (name.size() - start >= 2 && name[start] == '.' && (name[start + 1] == '/' || name[start + 1] == '\\')) {
+  while (name.size() - start >= 2 && name[start] == '.' &&
+         (name[start + 1] == '/' || name[start + 1] == '\\')) {
     start += 2;
   }
   result.assign(name.substr(start));
@@ -94,9 +100,7 @@ std::string normalizeEntryName(std::string_view name) {
   return result;
 }
 
-void StoreZipBuilder::reserve(std::size_t bytes) {
-  bytes_.reserve(bytes);
-}
+void StoreZipBuilder::reserve(std::size_t bytes) { bytes_.reserve(bytes); }
 
 void StoreZipBuilder::addEntry(std::string_view name, std::size_t size,
                                const std::function<void(std::uint8_t*)>& fill) {
@@ -145,9 +149,7 @@ ByteBuffer StoreZipBuilder::finish(std::string_view firstName, std::string_view 
   return build(&name, firstData);
 }
 
-ByteBuffer StoreZipBuilder::finish() {
-  return build(nullptr, {});
-}
+ByteBuffer StoreZipBuilder::finish() { return build(nullptr, {}); }
 
 ByteBuffer StoreZipBuilder::build(const std::string* leadingName, std::string_view leadingData) {
   const std::size_t count = entries_.size() + (leadingName != nullptr ? 1 : 0);
@@ -169,14 +171,16 @@ ByteBuffer StoreZipBuilder::build(const std::string* leadingName, std::string_vi
   for (const Entry& entry : entries_) {
     if (!entry.filled) throw std::logic_error("ZIP entry laid out but never filled");
     if (!entry.nameAccepted) throw std::runtime_error(kBadName);
-    if (entry.stored.size() > kMaxNameLength || entry.size > kMaxStoreValue || offset > kMaxStoreValue) {
+    if (entry.stored.size() > kMaxNameLength || entry.size > kMaxStoreValue ||
+        offset > kMaxStoreValue) {
       throw std::runtime_error(kTooLarge);
     }
     offset += kLocalHeaderSize + entry.stored.size() + entry.size;
     directorySize += kCentralHeaderSize + entry.stored.size();
   }
   const std::size_t directoryOffset = offset;
-  // The end record holds both as 32-bit values; past that the archive would point at the wrong place.
+  // The end record holds both as 32-bit values; past that the archive would point at the wrong
+  // place.
   if (directoryOffset > kMaxStoreValue || directorySize > kMaxStoreValue) {
     throw std::runtime_error(kTooLarge);
   }
@@ -187,7 +191,8 @@ ByteBuffer StoreZipBuilder::build(const std::string* leadingName, std::string_vi
   if (leadingSize > 0 && added > 0) std::memmove(base + leadingSize, base, added);
   std::uint32_t leadingCrc = 0;
   if (leadingName != nullptr) {
-    leadingCrc = crc32(reinterpret_cast<const std::uint8_t*>(leadingData.data()), leadingData.size());
+    leadingCrc =
+        crc32(reinterpret_cast<const std::uint8_t*>(leadingData.data()), leadingData.size());
     FieldWriter out(base);
     writeLocalHeader(out, stamp, leadingCrc, leadingData.size(), leading);
     out.bytes(leadingData);
@@ -197,13 +202,17 @@ ByteBuffer StoreZipBuilder::build(const std::string* leadingName, std::string_vi
   }
 
   FieldWriter out(base + directoryOffset);
-  if (leadingName != nullptr) writeCentralHeader(out, stamp, leadingCrc, leadingData.size(), 0, leading);
+  if (leadingName != nullptr)
+    writeCentralHeader(out, stamp, leadingCrc, leadingData.size(), 0, leading);
   for (const Entry& entry : entries_) {
-    writeCentralHeader(out, stamp, entry.crc, entry.size, leadingSize + entry.headerAt, entry.stored);
+    writeCentralHeader(out, stamp, entry.crc, entry.size, leadingSize + entry.headerAt,
+                       entry.stored);
   }
   out.u32(kEndRecordSignature).u16(0).u16(0);
   out.u16(static_cast<std::uint16_t>(count)).u16(static_cast<std::uint16_t>(count));
-  out.u32(static_cast<std::uint32_t>(directorySize)).u32(static_cast<std::uint32_t>(directoryOffset)).u16(0);
+  out.u32(static_cast<std::uint32_t>(directorySize))
+      .u32(static_cast<std::uint32_t>(directoryOffset))
+      .u16(0);
 
   ByteBuffer archive = std::move(bytes_);  // leaves bytes_ empty
   entries_.clear();

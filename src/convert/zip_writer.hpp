@@ -55,7 +55,8 @@ class StoreZipBuilder {
   std::vector<Entry> entries_;
 };
 
-// Backslashes to "/", leading "./" dropped; empty, absolute or climbing names throw "ZIP 文件路径无效".
+// Backslashes to "/", leading "./" dropped; empty, absolute or climbing names throw "ZIP
+// 文件路径无效".
 std::string normalizeEntryName(std::string_view name);
 
 }  // namespace connector

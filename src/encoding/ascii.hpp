@@ -20,7 +20,9 @@ constexpr int hexDigitValue(char c) {
 // The C locale's white-space set.
 inline constexpr std::string_view kAsciiWhitespace = " \t\n\v\f\r";
 
-constexpr bool isAsciiWhitespace(char c) { return kAsciiWhitespace.find(c) != std::string_view::npos; }
+constexpr bool isAsciiWhitespace(char c) {
+  return kAsciiWhitespace.find(c) != std::string_view::npos;
+}
 
 // The text without the white space at either end; empty when nothing else is left.
 constexpr std::string_view trimAsciiWhitespace(std::string_view text) {
@@ -32,7 +34,9 @@ constexpr std::string_view trimAsciiWhitespace(std::string_view text) {
 
 constexpr bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-constexpr char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr char lowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 inline std::string lowerAscii(std::string_view text) {
   std::string result(text);

@@ -43,9 +43,8 @@ constexpr std::array<std::uint16_t, 65536> makeBase64Pairs() {
   for (std::size_t index = 0; index < table.size(); ++index) {
     const std::uint32_t first = kBase64At3[index & 0xFF];
     const std::uint32_t second = kBase64At3[index >> 8];
-    table[index] = ((first | second) & kBad) != 0
-                       ? kBadPair
-                       : static_cast<std::uint16_t>(first << 6 | second);
+    table[index] =
+        ((first | second) & kBad) != 0 ? kBadPair : static_cast<std::uint16_t>(first << 6 | second);
   }
   return table;
 }
@@ -72,9 +71,7 @@ void putGroup(std::uint8_t* out, std::uint32_t bits) {
   out[2] = static_cast<std::uint8_t>(bits);
 }
 
-[[noreturn]] void failBase64() {
-  throw std::runtime_error("图片数据格式无效");
-}
+[[noreturn]] void failBase64() { throw std::runtime_error("图片数据格式无效"); }
 
 // Length of the text without its trailing padding; fails unless the text is whole groups.
 std::size_t base64DataLength(std::string_view text) {

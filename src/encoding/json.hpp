@@ -95,7 +95,8 @@ class JsonValue {
 
  private:
   static constexpr std::size_t kBorrowedIndex = 6;
-  std::variant<std::monostate, bool, double, std::string, JsonArray, JsonObject, JsonBorrowedString> value_;
+  std::variant<std::monostate, bool, double, std::string, JsonArray, JsonObject, JsonBorrowedString>
+      value_;
 };
 
 // Appends the text of value; indent <= 0 is compact, indent > 0 puts members on their own lines.

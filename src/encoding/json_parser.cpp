@@ -168,7 +168,9 @@ class Parser {
         parseLiteral("false");
         out = false;
         break;
-      default: out = parseNumber(true); break;
+      default:
+        out = parseNumber(true);
+        break;
     }
   }
 
@@ -302,20 +304,37 @@ class Parser {
       if (byte < 0x20) fail(kControlCharacter);
       if (atEnd()) fail(kEscapeIncomplete);
       switch (text_[pos_++]) {
-        case '"': put('"'); break;
-        case '\\': put('\\'); break;
-        case '/': put('/'); break;
-        case 'b': put('\b'); break;
-        case 'f': put('\f'); break;
-        case 'n': put('\n'); break;
-        case 'r': put('\r'); break;
-        case 't': put('\t'); break;
+        case '"':
+          put('"');
+          break;
+        case '\\':
+          put('\\');
+          break;
+        case '/':
+          put('/');
+          break;
+        case 'b':
+          put('\b');
+          break;
+        case 'f':
+          put('\f');
+          break;
+        case 'n':
+          put('\n');
+          break;
+        case 'r':
+          put('\r');
+          break;
+        case 't':
+          put('\t');
+          break;
         case 'u': {
           const std::uint32_t codePoint = parseCodePoint();
           if (out != nullptr) appendUtf8(*out, codePoint);
           break;
         }
-        default: fail(kEscapeInvalid);
+        default:
+          fail(kEscapeInvalid);
       }
     }
   }
@@ -325,13 +344,27 @@ class Parser {
     skipWhitespace();
     if (atEnd()) fail(kIncomplete);
     switch (text_[pos_]) {
-      case '[': skipArray(); break;
-      case '{': skipObject(); break;
-      case '"': parseString(nullptr); break;
-      case 'n': parseLiteral("null"); break;
-      case 't': parseLiteral("true"); break;
-      case 'f': parseLiteral("false"); break;
-      default: parseNumber(false); break;
+      case '[':
+        skipArray();
+        break;
+      case '{':
+        skipObject();
+        break;
+      case '"':
+        parseString(nullptr);
+        break;
+      case 'n':
+        parseLiteral("null");
+        break;
+      case 't':
+        parseLiteral("true");
+        break;
+      case 'f':
+        parseLiteral("false");
+        break;
+      default:
+        parseNumber(false);
+        break;
     }
   }
 
@@ -347,7 +380,8 @@ class Parser {
   std::uint32_t parseCodePoint() {
     const std::uint32_t unit = parseHex4();
     if (unit < 0xD800 || unit > 0xDBFF) return unit;  // lone low surrogates are kept as they are
-    if (text_.size() - pos_ < 2 || text_[pos_] != '\\' || text_[pos_ + 1] != 'u') fail(kSurrogatePair);
+    if (text_.size() - pos_ < 2 || text_[pos_] != '\\' || text_[pos_ + 1] != 'u')
+      fail(kSurrogatePair);
     pos_ += 2;
     const std::uint32_t low = parseHex4();
     if (low < 0xDC00 || low > 0xDFFF) fail(kSurrogatePair);
@@ -422,13 +456,9 @@ class Parser {
 
 }  // namespace
 
-JsonValue parseJson(std::string_view text) {
-  return Parser(text, false).parseDocument();
-}
+JsonValue parseJson(std::string_view text) { return Parser(text, false).parseDocument(); }
 
-JsonValue parseJsonInPlace(std::string_view text) {
-  return Parser(text, true).parseDocument();
-}
+JsonValue parseJsonInPlace(std::string_view text) { return Parser(text, true).parseDocument(); }
 
 JsonValue parseJsonMembers(std::string_view text, std::span<const std::string_view> members) {
   return Parser(text, false).parsePicked(members);

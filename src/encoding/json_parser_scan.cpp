@@ -10,9 +10,7 @@ namespace {
 // compiler's own lowering to whole words, so the code stays the same everywhere.
 using Lanes = unsigned char [[gnu::vector_size(16)]];
 
-bool isSpecial(unsigned char byte) {
-  return byte == '"' || byte == '\\' || byte < 0x20;
-}
+bool isSpecial(unsigned char byte) { return byte == '"' || byte == '\\' || byte < 0x20; }
 
 }  // namespace
 

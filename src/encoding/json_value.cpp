@@ -9,9 +9,7 @@ JsonObject::JsonObject(std::initializer_list<std::pair<std::string, JsonValue>> 
   }
 }
 
-JsonValue& JsonObject::operator[](const std::string& key) {
-  return try_emplace(key).first->second;
-}
+JsonValue& JsonObject::operator[](const std::string& key) { return try_emplace(key).first->second; }
 
 bool JsonValue::asBool() const noexcept {
   const bool* flag = std::get_if<bool>(&value_);
@@ -53,13 +51,15 @@ const std::string& JsonValue::asString() const noexcept {
   static const std::string empty;
   if (const std::string* text = std::get_if<std::string>(&value_)) return *text;
   // Copying a borrowed text can only fail on exhausted memory, which ends the program here.
-  if (const JsonBorrowedString* borrowed = std::get_if<JsonBorrowedString>(&value_)) return borrowed->owned();
+  if (const JsonBorrowedString* borrowed = std::get_if<JsonBorrowedString>(&value_))
+    return borrowed->owned();
   return empty;
 }
 
 std::string_view JsonValue::stringView() const noexcept {
   if (const std::string* text = std::get_if<std::string>(&value_)) return *text;
-  if (const JsonBorrowedString* borrowed = std::get_if<JsonBorrowedString>(&value_)) return borrowed->text();
+  if (const JsonBorrowedString* borrowed = std::get_if<JsonBorrowedString>(&value_))
+    return borrowed->text();
   return {};
 }
 
@@ -91,8 +91,6 @@ JsonObject& JsonValue::makeObject() {
   return value_.emplace<JsonObject>();
 }
 
-JsonValue& JsonValue::operator[](const std::string& key) {
-  return makeObject()[key];
-}
+JsonValue& JsonValue::operator[](const std::string& key) { return makeObject()[key]; }
 
 }  // namespace connector

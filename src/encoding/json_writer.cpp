@@ -13,22 +13,36 @@ namespace {
 // Text is gathered in a string and handed to the stream in large pieces.
 constexpr std::size_t kStreamChunk = 64 * 1024;
 
-bool needsEscape(unsigned char byte) {
-  return byte < 0x20 || byte == '"' || byte == '\\';
-}
+bool needsEscape(unsigned char byte) { return byte < 0x20 || byte == '"' || byte == '\\'; }
 
 void appendEscape(std::string& out, unsigned char byte) {
   switch (byte) {
-    case '"': out += "\\\""; return;
-    case '\\': out += "\\\\"; return;
-    case 0x08: out += "\\b"; return;
-    case 0x0C: out += "\\f"; return;
-    case 0x0A: out += "\\n"; return;
-    case 0x0D: out += "\\r"; return;
-    case 0x09: out += "\\t"; return;
-    default: break;
+    case '"':
+      out += "\\\"";
+      return;
+    case '\\':
+      out += "\\\\";
+      return;
+    case 0x08:
+      out += "\\b";
+      return;
+    case 0x0C:
+      out += "\\f";
+      return;
+    case 0x0A:
+      out += "\\n";
+      return;
+    case 0x0D:
+      out += "\\r";
+      return;
+    case 0x09:
+      out += "\\t";
+      return;
+    default:
+      break;
   }
-  const char escape[] = {'\\', 'u', '0', '0', kLowerHexDigits[byte >> 4], kLowerHexDigits[byte & 0x0F]};
+  const char escape[] = {
+      '\\', 'u', '0', '0', kLowerHexDigits[byte >> 4], kLowerHexDigits[byte & 0x0F]};
   out.append(escape, sizeof escape);
 }
 
@@ -39,22 +53,36 @@ void appendNumber(std::string& out, double number) {
     return;
   }
   char digits[32];
-  const auto result = std::to_chars(digits, digits + sizeof digits, number, std::chars_format::general, 17);
+  const auto result =
+      std::to_chars(digits, digits + sizeof digits, number, std::chars_format::general, 17);
   out.append(digits, result.ptr);
 }
 
 class Writer {
  public:
-  Writer(std::string& text, std::ostream* sink, int indent) : text_(text), sink_(sink), indent_(indent) {}
+  Writer(std::string& text, std::ostream* sink, int indent)
+      : text_(text), sink_(sink), indent_(indent) {}
 
   void write(const JsonValue& value, int depth) {
     switch (value.type()) {
-      case JsonValue::Null: text_ += "null"; break;
-      case JsonValue::Bool: text_ += value.asBool() ? "true" : "false"; break;
-      case JsonValue::Number: appendNumber(text_, value.asNumber()); break;
-      case JsonValue::String: writeJsonString(text_, value.stringView()); break;
-      case JsonValue::Array: writeArray(value.asArray(), depth); break;
-      default: writeObject(value.asObject(), depth); break;
+      case JsonValue::Null:
+        text_ += "null";
+        break;
+      case JsonValue::Bool:
+        text_ += value.asBool() ? "true" : "false";
+        break;
+      case JsonValue::Number:
+        appendNumber(text_, value.asNumber());
+        break;
+      case JsonValue::String:
+        writeJsonString(text_, value.stringView());
+        break;
+      case JsonValue::Array:
+        writeArray(value.asArray(), depth);
+        break;
+      default:
+        writeObject(value.asObject(), depth);
+        break;
     }
   }
 
@@ -99,7 +127,8 @@ class Writer {
   void lineBreak(int depth) {
     if (indent_ > 0) {
       text_ += '\n';
-      text_.append(static_cast<std::size_t>(indent_) * static_cast<std::size_t>(depth < 0 ? 0 : depth), ' ');
+      text_.append(
+          static_cast<std::size_t>(indent_) * static_cast<std::size_t>(depth < 0 ? 0 : depth), ' ');
     }
   }
 

@@ -7,9 +7,7 @@
 namespace connector {
 namespace {
 
-[[noreturn]] void failUrl() {
-  throw std::runtime_error("URL 编码无效");
-}
+[[noreturn]] void failUrl() { throw std::runtime_error("URL 编码无效"); }
 
 bool isUnreserved(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -42,11 +40,13 @@ std::string formValue(std::string_view text, std::string_view name) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = text.find('&', start);
-    const std::string_view segment = text.substr(start, end == std::string_view::npos ? text.npos : end - start);
+    const std::string_view segment =
+        text.substr(start, end == std::string_view::npos ? text.npos : end - start);
     const std::size_t equals = segment.find('=');
     const std::string_view rawName = segment.substr(0, equals);
     if (urlDecode(rawName) == name) {
-      return equals == std::string_view::npos ? std::string() : urlDecode(segment.substr(equals + 1));
+      return equals == std::string_view::npos ? std::string()
+                                              : urlDecode(segment.substr(equals + 1));
     }
     if (end == std::string_view::npos) return std::string();
     start = end + 1;
@@ -74,12 +74,24 @@ std::string htmlEscape(std::string_view text) {
   out.reserve(text.size());
   for (const char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
+        break;
     }
   }
   return out;

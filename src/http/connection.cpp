@@ -32,7 +32,8 @@ HttpResponse answerRequest(ByteSource& source, const RouteHandler& handler, Byte
       response.body += '}';
     }
   }
-  response.headers["Content-Length"] = std::to_string(response.body.size() + response.largeBody.size());
+  response.headers["Content-Length"] =
+      std::to_string(response.body.size() + response.largeBody.size());
   response.headers["Connection"] = "close";
   return response;
 }

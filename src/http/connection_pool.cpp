@@ -99,7 +99,8 @@ void ConnectionPool::work() {
   std::unique_lock guard(lock_);
   while (true) {
     ++idleThreads_;
-    while (!workReady_.wait_for(guard, kRecheck, [this] { return quitting_ || !waiting_.empty(); })) {
+    while (
+        !workReady_.wait_for(guard, kRecheck, [this] { return quitting_ || !waiting_.empty(); })) {
     }
     --idleThreads_;
     if (waiting_.empty()) return;  // quitting, nothing left to serve

@@ -12,9 +12,9 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/worker_thread.hpp"
 #include "http/http_types.hpp"
 #include "http/socket.hpp"
+#include "platform/worker_thread.hpp"
 
 namespace connector {
 
@@ -64,13 +64,13 @@ class ConnectionPool {
   std::mutex lock_;
   std::condition_variable slotFreed_;  // the accept loop and waitUntilIdle wait on it
   std::condition_variable workReady_;  // idle threads wait on it, one woken per connection
-  std::size_t taken_ = 0;          // slots taken, served or about to be
-  std::size_t aside_ = 0;          // waiting places taken by connections that stepped aside
+  std::size_t taken_ = 0;              // slots taken, served or about to be
+  std::size_t aside_ = 0;              // waiting places taken by connections that stepped aside
   std::size_t idleThreads_ = 0;
   bool closed_ = false;
   bool quitting_ = false;
-  std::deque<ConnectionJob> waiting_;   // served, not yet picked up by a thread
-  std::vector<StreamSocket*> serving_;  // picked up, socket still open
+  std::deque<ConnectionJob> waiting_;                   // served, not yet picked up by a thread
+  std::vector<StreamSocket*> serving_;                  // picked up, socket still open
   std::vector<std::unique_ptr<WorkerThread>> threads_;  // last member: joined first
 };
 

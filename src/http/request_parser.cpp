@@ -120,7 +120,8 @@ bool expectsContinue(const HttpRequest& request, std::string_view version) {
 // announced length alone, so a client that stops sending costs about what it sent.
 bool receiveBody(ByteSource& source, ByteBuffer& body, std::size_t wanted) {
   while (body.size() < wanted) {
-    const std::size_t room = std::min(wanted, std::max(kFirstBodyRoom, body.size() * 2)) - body.size();
+    const std::size_t room =
+        std::min(wanted, std::max(kFirstBodyRoom, body.size() * 2)) - body.size();
     const long received = source.receive(body.room(room), room);
     if (received <= 0) return false;
     body.grow(static_cast<std::size_t>(received));

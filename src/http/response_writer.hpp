@@ -15,7 +15,8 @@ std::string reasonPhrase(int status);
 std::string responseHead(const HttpResponse& response);
 // Sends the interim "HTTP/1.1 100 Continue" that a client waiting to send its body asked for.
 void writeContinue(ByteSink& sink);
-// Sends the head, then the body and the large body (even if the head was cut short by a failed send).
+// Sends the head, then the body and the large body (even if the head was cut short by a failed
+// send).
 void writeResponse(ByteSink& sink, const HttpResponse& response);
 
 }  // namespace connector

@@ -73,9 +73,7 @@ void ConnectorServer::stop() {
   if (!running_.exchange(false)) return;
   listener_->wake();
   pool_->close();  // also ends the accept loop's wait for a slot
-  {
-    const std::lock_guard guard(pauseLock_);
-  }
+  { const std::lock_guard guard(pauseLock_); }
   pauseEnd_.notify_all();
   if (acceptThread_) {
     acceptThread_->join();

@@ -78,8 +78,7 @@ class SystemStreamSocket final : public StreamSocket {
 
 class SystemListeningSocket final : public ListeningSocket {
  public:
-  explicit SystemListeningSocket(sys::OwnedSocket socket) noexcept
-      : socket_(std::move(socket)) {}
+  explicit SystemListeningSocket(sys::OwnedSocket socket) noexcept : socket_(std::move(socket)) {}
 
   std::unique_ptr<StreamSocket> accept() override {
     sys::OwnedSocket connection = sys::accept(socket_.get());
@@ -91,9 +90,7 @@ class SystemListeningSocket final : public ListeningSocket {
   // waking closes the socket.
   void wake() noexcept override { sys::wakeAccept(socket_); }
 
-  bool bindsExclusively() const noexcept override {
-    return sys::bindsExclusively(socket_.get());
-  }
+  bool bindsExclusively() const noexcept override { return sys::bindsExclusively(socket_.get()); }
 
  private:
   SocketLibrary library_;  // declared first: released after the socket is closed

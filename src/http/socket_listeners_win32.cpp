@@ -41,8 +41,7 @@ std::optional<std::size_t> listenersOnPort(std::uint16_t port) {
   }
   const auto* table = reinterpret_cast<const MIB_TCPTABLE*>(buffer.data());
   // Never read past the buffer, whatever the entry count claims.
-  const std::size_t capacity =
-      (buffer.size() - offsetof(MIB_TCPTABLE, table)) / sizeof(MIB_TCPROW);
+  const std::size_t capacity = (buffer.size() - offsetof(MIB_TCPTABLE, table)) / sizeof(MIB_TCPROW);
   const std::size_t rows = std::min<std::size_t>(table->dwNumEntries, capacity);
   std::size_t listeners = 0;
   for (std::size_t i = 0; i < rows; ++i) {

@@ -79,14 +79,12 @@ bool connectLoopback(Native socket, std::uint16_t port) {
 void setSharing(Native socket, PortSharing sharing) {
   const int option = sharing == PortSharing::exclusive ? SO_EXCLUSIVEADDRUSE : SO_REUSEADDR;
   const BOOL one = TRUE;
-  ::setsockopt(handle(socket), SOL_SOCKET, option, reinterpret_cast<const char*>(&one),
-               sizeof one);
+  ::setsockopt(handle(socket), SOL_SOCKET, option, reinterpret_cast<const char*>(&one), sizeof one);
 }
 
 bool bindAndListen(Native socket, std::uint16_t port, int backlog) {
   const sockaddr_in address = loopbackAddress(port);
-  return ::bind(handle(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
-             0 &&
+  return ::bind(handle(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
          ::listen(handle(socket), backlog) == 0;
 }
 
@@ -133,8 +131,8 @@ bool waitUntil(Native socket, Ready ready, int milliseconds) {
   FD_SET(handle(socket), &failed);
   timeval time{milliseconds / 1000, (milliseconds % 1000) * 1000};
   const bool writing = ready == Ready::writable;
-  return ::select(0, writing ? nullptr : &waiting, writing ? &waiting : nullptr, &failed,
-                  &time) != SOCKET_ERROR;
+  return ::select(0, writing ? nullptr : &waiting, writing ? &waiting : nullptr, &failed, &time) !=
+         SOCKET_ERROR;
 }
 
 }  // namespace socket_system

@@ -20,9 +20,7 @@ std::size_t roundUp(std::size_t bytes) {
 
 }  // namespace
 
-ByteBuffer::ByteBuffer(std::string_view bytes) {
-  append(bytes);
-}
+ByteBuffer::ByteBuffer(std::string_view bytes) { append(bytes); }
 
 ByteBuffer::ByteBuffer(const ByteBuffer& other) : ByteBuffer(other.view()) {}
 
@@ -53,9 +51,7 @@ ByteBuffer& ByteBuffer::operator=(std::string_view bytes) {
   return *this = std::move(copy);
 }
 
-ByteBuffer::~ByteBuffer() {
-  release();
-}
+ByteBuffer::~ByteBuffer() { release(); }
 
 void ByteBuffer::reserve(std::size_t capacity) {
   if (reserved_ != 0 || capacity == 0) return;

@@ -46,7 +46,9 @@ class ByteBuffer {
   // The bytes made writable so far: what the buffer may cost in memory.
   std::size_t committed() const noexcept { return committed_; }
   std::string_view view() const noexcept { return {base_, size_}; }
-  operator std::string_view() const noexcept { return view(); }  // NOLINT(google-explicit-constructor)
+  operator std::string_view() const noexcept {
+    return view();
+  }  // NOLINT(google-explicit-constructor)
 
   friend bool operator==(const ByteBuffer& buffer, std::string_view text) noexcept {
     return buffer.view() == text;

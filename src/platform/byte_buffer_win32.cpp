@@ -11,8 +11,6 @@ bool commit(void* start, std::size_t bytes) noexcept {
   return ::VirtualAlloc(start, bytes, MEM_COMMIT, PAGE_READWRITE) != nullptr;
 }
 
-void release(void* base, std::size_t) noexcept {
-  ::VirtualFree(base, 0, MEM_RELEASE);
-}
+void release(void* base, std::size_t) noexcept { ::VirtualFree(base, 0, MEM_RELEASE); }
 
 }  // namespace connector::address_space

@@ -39,7 +39,8 @@ class SpawnObject {
 
 using SpawnFileActions = SpawnObject<posix_spawn_file_actions_t, posix_spawn_file_actions_init,
                                      posix_spawn_file_actions_destroy>;
-using SpawnAttributes = SpawnObject<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
+using SpawnAttributes =
+    SpawnObject<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
 
 // Starts the child with stdout and stderr on writeFd, every other descriptor but standard input
 // closed (posix_spawn_file_actions_addclosefrom_np, glibc 2.34 and later: even one another thread
@@ -63,7 +64,8 @@ pid_t spawnChild(const std::string& executable, const std::vector<std::string>& 
   if (!actions.ok() || !attributes.ok()) throw std::runtime_error(process_capture::kStartFailed);
   bool prepared = posix_spawn_file_actions_adddup2(actions.get(), writeFd, STDOUT_FILENO) == 0 &&
                   posix_spawn_file_actions_adddup2(actions.get(), writeFd, STDERR_FILENO) == 0;
-  prepared = prepared && posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1) == 0;
+  prepared =
+      prepared && posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1) == 0;
   if (prepared && !workingDirectory.empty()) {
     prepared = posix_spawn_file_actions_addchdir_np(actions.get(), workingDirectory.c_str()) == 0;
   }
@@ -73,7 +75,8 @@ pid_t spawnChild(const std::string& executable, const std::vector<std::string>& 
   sigemptyset(&noSignals);
   sigset_t defaults;
   sigemptyset(&defaults);
-  for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD}) sigaddset(&defaults, signal);
+  for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD})
+    sigaddset(&defaults, signal);
   const short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP;
   prepared = prepared && posix_spawnattr_setflags(attributes.get(), flags) == 0 &&
              posix_spawnattr_setpgroup(attributes.get(), 0) == 0 &&
@@ -90,8 +93,8 @@ pid_t spawnChild(const std::string& executable, const std::vector<std::string>& 
     if (error) throw std::runtime_error(process_capture::kStartFailed);
   }
   pid_t pid = -1;
-  if (::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(),
-                    environ) != 0) {
+  if (::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), environ) !=
+      0) {
     throw std::runtime_error(process_capture::kStartFailed);
   }
   return pid;

@@ -102,10 +102,9 @@ ChildProcess::ChildProcess(const std::string& executable, const std::vector<std:
   // Created suspended, so the child is in the job before it runs any code (and so before it
   // can start anything of its own).
   const DWORD creationFlags = CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT;
-  const BOOL created = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-                                      creationFlags, nullptr,
-                                      directory.empty() ? nullptr : directory.c_str(),
-                                      &startup.StartupInfo, &info);
+  const BOOL created =
+      CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, creationFlags, nullptr,
+                     directory.empty() ? nullptr : directory.c_str(), &startup.StartupInfo, &info);
   writeEnd.reset();  // the child holds its own copy; ours would keep the pipe open
   input.reset();
   if (!created) throw std::runtime_error(process_capture::kStartFailed);
@@ -147,9 +146,9 @@ void ChildProcess::endTree() {
   TerminateJobObject(system_->job.get(), 1);
   WaitForSingleObject(system_->process.get(), INFINITE);
   const HANDLE job = system_->job.get();
-  waitUntilTreeGone([job] { return activeProcesses(job); }, [](std::chrono::milliseconds pause) {
-    Sleep(static_cast<DWORD>(pause.count()));
-  });
+  waitUntilTreeGone(
+      [job] { return activeProcesses(job); },
+      [](std::chrono::milliseconds pause) { Sleep(static_cast<DWORD>(pause.count())); });
 }
 
 std::uint32_t ChildProcess::exitCode() {

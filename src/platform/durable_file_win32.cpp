@@ -63,8 +63,8 @@ DurableWrite writeFileDurably(const std::filesystem::path& path, std::string_vie
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return DurableWrite::OpenFailed;
   while (!bytes.empty()) {
-    const DWORD chunk = static_cast<DWORD>(
-        std::min<std::size_t>(bytes.size(), std::numeric_limits<DWORD>::max()));
+    const DWORD chunk =
+        static_cast<DWORD>(std::min<std::size_t>(bytes.size(), std::numeric_limits<DWORD>::max()));
     DWORD written = 0;
     if (!WriteFile(file.get(), bytes.data(), chunk, &written, nullptr) || written == 0) {
       return DurableWrite::WriteFailed;

@@ -10,8 +10,8 @@ std::wstring readWide(std::string_view name) {
   std::wstring value(256, L'\0');
   for (;;) {
     SetLastError(ERROR_SUCCESS);
-    const DWORD length = GetEnvironmentVariableW(wideName.c_str(), value.data(),
-                                                 static_cast<DWORD>(value.size()));
+    const DWORD length =
+        GetEnvironmentVariableW(wideName.c_str(), value.data(), static_cast<DWORD>(value.size()));
     if (length == 0) return {};  // unset, or set to the empty string
     if (length < value.size()) {
       value.resize(length);
@@ -31,6 +31,8 @@ void setEnvironment(std::string_view name, std::string_view value) {
   SetEnvironmentVariableW(toWide(name).c_str(), toWide(value).c_str());
 }
 
-void unsetEnvironment(std::string_view name) { SetEnvironmentVariableW(toWide(name).c_str(), nullptr); }
+void unsetEnvironment(std::string_view name) {
+  SetEnvironmentVariableW(toWide(name).c_str(), nullptr);
+}
 
 }  // namespace connector

@@ -7,8 +7,7 @@ Attempt FileLock::acquire(const std::filesystem::path& path, Mode mode, bool cre
   lock.reset();
   FileLock opened(open(path, create));
   if (opened.handle_ == kNone) return Attempt::Failed;
-  const Attempt outcome =
-      retryWhileBusy([&] { return tryLock(opened.handle_, mode); }, wait);
+  const Attempt outcome = retryWhileBusy([&] { return tryLock(opened.handle_, mode); }, wait);
   if (outcome == Attempt::Done) lock.emplace(std::move(opened));
   return outcome;
 }

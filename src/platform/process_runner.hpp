@@ -14,7 +14,7 @@ struct ProcessResult {
   std::uint32_t exitCode = 1;
   bool timedOut = false;
   bool cancelled = false;  // the caller asked to stop before the child ended
-  std::string output;  // raw bytes, capped near kOutputCap
+  std::string output;      // raw bytes, capped near kOutputCap
 };
 
 class ProcessRunner {
@@ -41,6 +41,7 @@ class ProcessRunner {
 // One Windows command-line token that the C runtime's argv parsing turns back into text.
 std::wstring quoteArgument(std::string_view utf8);
 // The quoted executable, then one space and one quoted token per argument.
-std::wstring buildCommandLine(std::string_view executable, const std::vector<std::string>& arguments);
+std::wstring buildCommandLine(std::string_view executable,
+                              const std::vector<std::string>& arguments);
 
 }  // namespace connector

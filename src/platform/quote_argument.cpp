@@ -33,7 +33,8 @@ std::wstring quoteArgument(std::string_view utf8) {
   return token;
 }
 
-std::wstring buildCommandLine(std::string_view executable, const std::vector<std::string>& arguments) {
+std::wstring buildCommandLine(std::string_view executable,
+                              const std::vector<std::string>& arguments) {
   std::wstring commandLine = quoteArgument(executable);
   for (const auto& argument : arguments) {
     commandLine.push_back(L' ');

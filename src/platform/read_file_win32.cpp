@@ -12,7 +12,7 @@ FileRead readWholeFile(const std::filesystem::path& path, std::string& bytes) {
   if (!file) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileRead::Missing
-                                                                            : FileRead::Unreadable;
+                                                                          : FileRead::Unreadable;
   }
   // A device name in the settings path opens the device, not a file.
   if (GetFileType(file.get()) != FILE_TYPE_DISK) return FileRead::Unreadable;

@@ -7,7 +7,8 @@
 
 namespace connector {
 
-// UTF-8 -> wide text (UTF-16 where wchar_t is 16 bits, as on Windows). Malformed bytes become U+FFFD.
+// UTF-8 -> wide text (UTF-16 where wchar_t is 16 bits, as on Windows). Malformed bytes become
+// U+FFFD.
 std::wstring toWide(std::string_view utf8);
 // As toWide, but malformed UTF-8 raises std::runtime_error.
 std::wstring toWideStrict(std::string_view utf8);
@@ -20,10 +21,12 @@ std::string toUtf8Strict(std::wstring_view wide);
 void appendUtf8(std::string& out, char32_t cp);
 // True when the bytes are well-formed UTF-8 (no overlongs, surrogates or values past U+10FFFF).
 bool isValidUtf8(std::string_view text);
-// The text with each ill-formed sequence (each one toWide turns into U+FFFD) replaced by substitute.
+// The text with each ill-formed sequence (each one toWide turns into U+FFFD) replaced by
+// substitute.
 std::string replaceInvalidUtf8(std::string_view text, std::string_view substitute);
 
-// UTF-8 <-> path without passing through the ANSI code page. Malformed UTF-8 raises std::runtime_error.
+// UTF-8 <-> path without passing through the ANSI code page. Malformed UTF-8 raises
+// std::runtime_error.
 std::filesystem::path pathFromUtf8(std::string_view utf8);
 std::string pathToUtf8(const std::filesystem::path& path);
 

@@ -8,9 +8,9 @@
 #endif
 #undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0A00  // Windows 10: MinGW's default is far older
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
 
 #include <utility>
 

@@ -5,8 +5,8 @@
 #include <system_error>
 #include <utility>
 
-#include "platform/worker_thread.hpp"
 #include "platform/win32.hpp"
+#include "platform/worker_thread.hpp"
 
 namespace connector {
 namespace {

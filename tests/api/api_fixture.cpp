@@ -37,7 +37,8 @@ HttpResponse ApiTest::call(const std::string& method, const std::string& target,
     // Tests pass queries already decoded, one name=value pair.
     const std::string query = target.substr(question + 1);
     const auto equals = query.find('=');
-    request.query[query.substr(0, equals)] = equals == std::string::npos ? "" : query.substr(equals + 1);
+    request.query[query.substr(0, equals)] =
+        equals == std::string::npos ? "" : query.substr(equals + 1);
   }
   for (const auto& [name, value] : headers) request.headers[name] = value;
   request.body = body;

@@ -6,9 +6,9 @@
 #include <mutex>
 
 #include "api_fixture.hpp"
-#include "support/base64_reference.hpp"
 #include "encoding/json.hpp"
 #include "encoding/json_parser.hpp"
+#include "support/base64_reference.hpp"
 
 namespace connector::test {
 namespace {
@@ -29,11 +29,13 @@ TEST_F(ApiTest, RefusedOriginGetsPairingLinkBeforeAnythingElse) {
   // Spine is present and the body would convert; the refusal comes first, and a body that is not
   // even JSON shows the parser (and therefore Spine) was never reached.
   for (const std::string& body : {conversionBody("x"), std::string("not json")}) {
-    HttpResponse response = call("POST", "/v1/convert", {{"origin", "https://other.example"}}, body);
+    HttpResponse response =
+        call("POST", "/v1/convert", {{"origin", "https://other.example"}}, body);
     EXPECT_EQ(response.status, 403);
-    EXPECT_EQ(response.body,
-              "{\"code\":\"ORIGIN_NOT_ALLOWED\",\"message\":\"需要先授权当前网站使用本地 Spine "
-              "连接器\",\"pairUrl\":\"http://127.0.0.1:27843/pair?origin=https%3A%2F%2Fother.example\"}");
+    EXPECT_EQ(
+        response.body,
+        "{\"code\":\"ORIGIN_NOT_ALLOWED\",\"message\":\"需要先授权当前网站使用本地 Spine "
+        "连接器\",\"pairUrl\":\"http://127.0.0.1:27843/pair?origin=https%3A%2F%2Fother.example\"}");
     EXPECT_EQ(headerOf(response, "Access-Control-Allow-Origin"), "https://other.example");
     EXPECT_EQ(headerOf(response, "Vary"), "Origin");
   }
@@ -112,12 +114,13 @@ TEST_F(ApiTest, AConversionThatMustWaitStepsAsideFirst) {
 
 TEST_F(ApiTest, ConversionFailureIsReportedWithItsOwnText) {
   // The launcher fails with a licence line and an error line: the cleaned-up text is the message.
-  HttpResponse response =
-      call("POST", "/v1/convert", {{"origin", "http://localhost:5173"}}, conversionBody("stub-fail"));
+  HttpResponse response = call("POST", "/v1/convert", {{"origin", "http://localhost:5173"}},
+                               conversionBody("stub-fail"));
   EXPECT_EQ(response.status, 500);
   JsonValue reply = parseJson(response.body);
   EXPECT_EQ(reply.find("code")->asString(), "CONVERSION_FAILED");
-  EXPECT_EQ(reply.find("message")->asString(), "Spine 授权信息已隐藏\nERROR: cannot import skeleton");
+  EXPECT_EQ(reply.find("message")->asString(),
+            "Spine 授权信息已隐藏\nERROR: cannot import skeleton");
   EXPECT_TRUE(service_.conversionLock().try_lock());
   service_.conversionLock().unlock();
 }

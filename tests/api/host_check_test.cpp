@@ -28,7 +28,7 @@ TEST_F(ApiTest, OnlyTheConnectorsOwnHostNamesAreServed) {
       {"localhost:", false},
       {"localhost:0" + port, false},
       {"localhost:+" + port, false},
-      {"localhost." , false},
+      {"localhost.", false},
       {"evil.example", false},
       {"evil.example:" + port, false},
       {"127.0.0.1.evil.example", false},
@@ -44,7 +44,8 @@ TEST_F(ApiTest, OnlyTheConnectorsOwnHostNamesAreServed) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.host);
     EXPECT_EQ(isConnectorHost(c.host, kTestPort), c.allowed);
-    // Through the router: preflights are refused as well, and the refusal is not readable cross-origin.
+    // Through the router: preflights are refused as well, and the refusal is not readable
+    // cross-origin.
     for (const std::string method : {"GET", "OPTIONS"}) {
       HttpResponse response =
           call(method, "/v1/health", {{"host", c.host}, {"origin", "http://localhost:5173"}});
@@ -71,7 +72,8 @@ TEST(HostCheck, ComparesWithTheShippedPort) {
 }
 
 TEST_F(ApiTest, ForeignHostCannotPairOrConvert) {
-  const std::map<std::string, std::string> headers = {{"host", "rebound.example:" + std::to_string(kTestPort)}};
+  const std::map<std::string, std::string> headers = {
+      {"host", "rebound.example:" + std::to_string(kTestPort)}};
   HttpResponse page = call("GET", "/pair?origin=http://rebound.example", headers);
   EXPECT_EQ(page.status, 403);
   EXPECT_EQ(registry_.size(), 0u);

@@ -30,9 +30,11 @@ const std::string kExpiredPage = kPrefix + "<h2>授权已过期，请返回编�
 std::string confirmationPage(const std::string& origin, const std::string& nonce) {
   return kPrefix +
          "<h2>授权 Glimmer编辑器</h2><p>是否允许下面的网站调用本机 Spine，将它生成的 JSON 转换为 "
-         "<code>.spine</code> 文件？</p><p><code>" + origin +
+         "<code>.spine</code> 文件？</p><p><code>" +
+         origin +
          "</code></p><form method=\"post\" action=\"/pair\"><input type=\"hidden\" name=\"nonce\" "
-         "value=\"" + nonce + "\"><button type=\"submit\">允许此网站</button></form></main>";
+         "value=\"" +
+         nonce + "\"><button type=\"submit\">允许此网站</button></form></main>";
 }
 
 std::string successPage(const std::string& origin) {
@@ -113,7 +115,8 @@ TEST_F(PairingTest, PagesAreExactAndCarryTheirHeaders) {
   EXPECT_EQ(again.body, kExpiredPage);
   expectPageHeaders(again);
 
-  for (const std::string& body : {std::string(), std::string("nonce="), std::string("nonce=0123"), "other=" + nonce}) {
+  for (const std::string& body :
+       {std::string(), std::string("nonce="), std::string("nonce=0123"), "other=" + nonce}) {
     SCOPED_TRACE(body);
     HttpResponse expired = call("POST", "/pair", {}, body);
     EXPECT_EQ(expired.status, 400);
@@ -200,7 +203,8 @@ TEST_F(PairingTest, AFloodStaysBoundedAndAFreshLinkStillWorks) {
   EXPECT_EQ(success.status, 200);
   EXPECT_EQ(success.body, successPage("http://fresh.example"));
   EXPECT_EQ(loadConfig().allowedOrigins,
-            (std::vector<std::string>{"http://flood.example", "http://user.example", "http://fresh.example"}));
+            (std::vector<std::string>{"http://flood.example", "http://user.example",
+                                      "http://fresh.example"}));
 }
 
 TEST(PairingRegistryBounds, LongOriginsAreBoundedByBytes) {
@@ -218,11 +222,13 @@ TEST(PairingRegistryBounds, LongOriginsAreBoundedByBytes) {
 // The work of an add does not grow with the table: per add at 1,000 and at 100,000 offers (the
 // table full for most of them), and after a mass expiry, whose entries are each visited once.
 TEST(PairingRegistryBounds, AddsDoNotScanTheTable) {
-  auto clock = std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
+  auto clock =
+      std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
   const auto workPerAdd = [&](std::size_t adds, bool distinctOrigins) {
     PairingRegistry registry([clock] { return *clock; });
     for (std::size_t i = 0; i < adds; ++i) {
-      registry.add(std::to_string(i), distinctOrigins ? "http://h" + std::to_string(i) : "http://one");
+      registry.add(std::to_string(i),
+                   distinctOrigins ? "http://h" + std::to_string(i) : "http://one");
       if (registry.entriesVisited() > 3 * (i + 1)) {  // a scan shows at once; stop before it crawls
         ADD_FAILURE() << registry.entriesVisited() << " entries visited by " << i + 1 << " adds";
         break;
@@ -267,7 +273,8 @@ TEST_F(PairingTest, UnreadableSettingsAreNotOverwritten) {
   EXPECT_EQ(failed.status, 500);
   const JsonValue reply = parseJson(failed.body);
   EXPECT_EQ(reply.find("code")->asString(), "CONVERSION_FAILED");
-  EXPECT_EQ(reply.find("message")->asString(), "连接器配置文件无法读取，未保存：" + pathToUtf8(file));
+  EXPECT_EQ(reply.find("message")->asString(),
+            "连接器配置文件无法读取，未保存：" + pathToUtf8(file));
   EXPECT_EQ(readWholeFile(file), broken);
 }
 

@@ -11,7 +11,8 @@ const std::string kCorsFields[] = {"Vary", "Access-Control-Allow-Private-Network
                                    "Access-Control-Allow-Headers", "Access-Control-Allow-Methods"};
 
 void expectCors(const HttpResponse& response, const std::string& origin) {
-  EXPECT_EQ(headerOf(response, "Access-Control-Allow-Origin"), origin.empty() ? "<absent>" : origin);
+  EXPECT_EQ(headerOf(response, "Access-Control-Allow-Origin"),
+            origin.empty() ? "<absent>" : origin);
   EXPECT_EQ(headerOf(response, "Vary"), "Origin");
   EXPECT_EQ(headerOf(response, "Access-Control-Allow-Private-Network"), "true");
   EXPECT_EQ(headerOf(response, "Access-Control-Allow-Headers"), "Content-Type");
@@ -46,7 +47,8 @@ TEST_F(ApiTest, HealthReportsAuthorizationAndSpineInMemberOrder) {
       {"", "{\"authorized\":true,\"connectorVersion\":\"2.0.0\"," + tail},
       {"http://127.0.0.1:3000",
        "{\"authorized\":false,\"connectorVersion\":\"2.0.0\",\"pairUrl\":\"http://127.0.0.1:27843/"
-       "pair?origin=http%3A%2F%2F127.0.0.1%3A3000\"," + tail},
+       "pair?origin=http%3A%2F%2F127.0.0.1%3A3000\"," +
+           tail},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.origin);
@@ -67,7 +69,7 @@ TEST_F(ApiTest, HealthReportsAuthorizationAndSpineInMemberOrder) {
 
 TEST_F(ApiTest, UnknownRoutesAreNotFound) {
   const std::pair<std::string, std::string> routes[] = {
-      {"GET", "/v1/health/"}, {"GET", "/V1/health"}, {"HEAD", "/v1/health"}, {"get", "/v1/health"},
+      {"GET", "/v1/health/"}, {"GET", "/V1/health"},  {"HEAD", "/v1/health"}, {"get", "/v1/health"},
       {"DELETE", "/pair"},    {"GET", "/v1/convert"}, {"PUT", "/v1/convert"}, {"GET", "/"},
   };
   for (const auto& [method, target] : routes) {
@@ -88,7 +90,8 @@ TEST_F(ApiTest, EndpointFailuresBecomeConversionFailed) {
     parserMessage = error.what();
   }
   ASSERT_FALSE(parserMessage.empty());
-  HttpResponse response = call("POST", "/v1/convert", {{"origin", "http://localhost:5173"}}, "not json");
+  HttpResponse response =
+      call("POST", "/v1/convert", {{"origin", "http://localhost:5173"}}, "not json");
   EXPECT_EQ(response.status, 500);
   JsonValue reply = parseJson(response.body);
   EXPECT_EQ(reply.asObject().size(), 2u);

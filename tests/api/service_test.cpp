@@ -59,9 +59,11 @@ TEST(ConnectorService, StartsOnlyThePlainServerAndStopsIdempotently) {
 
 // Each run has its own stop signal: stopping requests it, and a fresh start gets a fresh one.
 TEST(ConnectorService, EveryRunHasAStopTokenThatTheStopRequests) {
-  ConnectorService service([](ConnectorService&) -> RouteHandler {
-    return [](const HttpRequest&) { return HttpResponse{}; };
-  }, 27862);
+  ConnectorService service(
+      [](ConnectorService&) -> RouteHandler {
+        return [](const HttpRequest&) { return HttpResponse{}; };
+      },
+      27862);
   ASSERT_TRUE(service.start());
   const std::stop_token first = service.stopToken();
   EXPECT_TRUE(first.stop_possible());

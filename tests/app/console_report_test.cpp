@@ -20,8 +20,9 @@ TEST(ConsoleReport, AFailedStartGoesToStandardErrorAndNamesThePortHolders) {
   const ConsoleReport held =
       consoleStartReport(false, chooseStatusLine(false, true, false, reason), reason, holders);
   EXPECT_EQ(held.out, "");
-  EXPECT_EQ(held.err, "● 连接器未启动 · 端口 27843 已被占用，可能已有连接器正在运行\n"
-                      "● 端口 27843 正在运行 · 占用进程 812（python3）、4242\n");
+  EXPECT_EQ(held.err,
+            "● 连接器未启动 · 端口 27843 已被占用，可能已有连接器正在运行\n"
+            "● 端口 27843 正在运行 · 占用进程 812（python3）、4242\n");
   EXPECT_EQ(held.err.find("可停止连接"), std::string::npos);  // the console cannot stop it
   EXPECT_EQ(held.exitCode, 1);
 

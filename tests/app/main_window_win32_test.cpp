@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "api/router.hpp"
+#include "api/service.hpp"
 #include "app/display_win32.hpp"
 #include "app/main_window_win32.hpp"
 #include "app/service_status.hpp"
 #include "app/status_line.hpp"
 #include "config/config.hpp"
 #include "http/server.hpp"
-#include "api/service.hpp"
 #include "http/status_reason.hpp"
 #include "platform/text.hpp"
 #include "support/test_helpers.hpp"
@@ -172,7 +172,8 @@ class MainWindowTest : public testing::Test {
     return r;
   }
   void changeDpi(int dpi, RECT suggested) {
-    SendMessageW(window_->handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    SendMessageW(window_->handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                 reinterpret_cast<LPARAM>(&suggested));
   }
   std::wstring text(int id) const {
     wchar_t buffer[512] = {};
@@ -191,7 +192,9 @@ class MainWindowTest : public testing::Test {
     SendMessageW(window_->handle(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(control(id)));
   }
-  void setPathField(const std::wstring& value) { SetWindowTextW(control(kPathEdit), value.c_str()); }
+  void setPathField(const std::wstring& value) {
+    SetWindowTextW(control(kPathEdit), value.c_str());
+  }
 
   // What the window answers to a static control's colour request.
   struct StaticColours {
@@ -201,9 +204,9 @@ class MainWindowTest : public testing::Test {
   };
   StaticColours staticColours(int id) const {
     Canvas canvas(1, 1);
-    auto brush = reinterpret_cast<HBRUSH>(
-        SendMessageW(window_->handle(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(canvas.dc()),
-                     reinterpret_cast<LPARAM>(control(id))));
+    auto brush = reinterpret_cast<HBRUSH>(SendMessageW(window_->handle(), WM_CTLCOLORSTATIC,
+                                                       reinterpret_cast<WPARAM>(canvas.dc()),
+                                                       reinterpret_cast<LPARAM>(control(id))));
     return {GetTextColor(canvas.dc()), GetBkMode(canvas.dc()), brush};
   }
   COLORREF statusColour() const { return staticColours(kStatusLabel).text; }
@@ -399,7 +402,8 @@ TEST_F(MainWindowTest, ShowsAFailedSaveInAnErrorBoxAndKeepsTheSettings) {
 TEST_F(MainWindowTest, RefusesToSaveOverSettingsThatCannotBeRead) {
   // Older Notepad saves with a byte-order mark, which does not parse: the paired origins in it
   // must not be replaced by a file holding the path alone.
-  const std::string before = "\xEF\xBB\xBF{\"allowedOrigins\":[\"https://a.example\"],\"spineExecutable\":\"\"}";
+  const std::string before =
+      "\xEF\xBB\xBF{\"allowedOrigins\":[\"https://a.example\"],\"spineExecutable\":\"\"}";
   writeWholeFile(configFile(), before);
   ASSERT_TRUE(startServiceAtLaunch());
   open();
@@ -408,7 +412,8 @@ TEST_F(MainWindowTest, RefusesToSaveOverSettingsThatCannotBeRead) {
   click(kSavePathButton);
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].title, L"保存失败");
-  EXPECT_EQ(messages_[0].text, toWide("连接器配置文件无法读取，未保存：" + pathToUtf8(configFile())));
+  EXPECT_EQ(messages_[0].text,
+            toWide("连接器配置文件无法读取，未保存：" + pathToUtf8(configFile())));
   EXPECT_EQ(messages_[0].icon, static_cast<UINT>(MB_ICONERROR));
   EXPECT_EQ(readWholeFile(configFile()), before);
 }
@@ -466,7 +471,9 @@ class FakeHolder {
  public:
   PortTakeover takeover() {
     PortSystem calls;
-    calls.listeners = [this] { return listening_ ? std::set<ProcessId>{4242} : std::set<ProcessId>{}; };
+    calls.listeners = [this] {
+      return listening_ ? std::set<ProcessId>{4242} : std::set<ProcessId>{};
+    };
     calls.currentProcessId = [] { return ProcessId{1}; };
     calls.terminateAndWait = [this](ProcessId id) {
       terminated_.push_back(id);
@@ -538,7 +545,8 @@ TEST_F(MainWindowTest, DrawsOwnerDrawnButtonsAndTheBackground) {
     item.hDC = canvas.dc();
     item.rcItem = {0, 0, width, height};
     item.itemState = c.state;
-    EXPECT_EQ(SendMessageW(window, WM_DRAWITEM, kToggleButton, reinterpret_cast<LPARAM>(&item)), TRUE);
+    EXPECT_EQ(SendMessageW(window, WM_DRAWITEM, kToggleButton, reinterpret_cast<LPARAM>(&item)),
+              TRUE);
     EXPECT_EQ(canvas.pixel(0, 0), kBackground);  // outside the rounded corner
     EXPECT_EQ(canvas.pixel(0, height / 2), kOutline);
     EXPECT_EQ(canvas.pixel(look.scale(2), height / 2), c.face);
@@ -594,10 +602,14 @@ struct Placed {
   bool title;
 };
 constexpr Placed kLayout[] = {
-    {kTitleLabel, 28, 24, 560, 34, true},      {kExplanationLabel, 29, 65, 560, 24, false},
-    {kStatusLabel, 29, 95, 560, 46, false},    {kPathLabel, 29, 146, 160, 24, false},
-    {kPathEdit, 29, 172, 390, 32, false},      {kChooseFileButton, 430, 170, 160, 36, false},
-    {kRestoreDetectionButton, 29, 216, 130, 36, false}, {kSavePathButton, 460, 216, 130, 36, false},
+    {kTitleLabel, 28, 24, 560, 34, true},
+    {kExplanationLabel, 29, 65, 560, 24, false},
+    {kStatusLabel, 29, 95, 560, 46, false},
+    {kPathLabel, 29, 146, 160, 24, false},
+    {kPathEdit, 29, 172, 390, 32, false},
+    {kChooseFileButton, 430, 170, 160, 36, false},
+    {kRestoreDetectionButton, 29, 216, 130, 36, false},
+    {kSavePathButton, 460, 216, 130, 36, false},
     {kToggleButton, 460, 265, 130, 36, false},
 };
 
@@ -657,7 +669,8 @@ TEST_F(MainWindowTest, FollowsADpiChangeWithNewFontsAndTheSameLayout) {
   HWND window = open();
   for (int dpi : {144, 192, 96}) {
     SCOPED_TRACE(dpi);
-    const RECT suggested{40 + dpi, 30 + dpi, 40 + dpi + MulDiv(640, dpi, 96), 30 + dpi + MulDiv(370, dpi, 96)};
+    const RECT suggested{40 + dpi, 30 + dpi, 40 + dpi + MulDiv(640, dpi, 96),
+                         30 + dpi + MulDiv(370, dpi, 96)};
     changeDpi(dpi, suggested);
     RECT outer;
     GetWindowRect(window, &outer);
@@ -683,14 +696,20 @@ TEST_F(MainWindowTest, FollowsADpiChangeWithNewFontsAndTheSameLayout) {
 // Every text the status line can show, measured as the static control lays it out (left aligned,
 // wrapped at the control's width) with the real body font: it must fit the control's height.
 TEST_F(MainWindowTest, EveryStatusTextFitsTheStatusLineAtEveryScale) {
-  const char* reasons[] = {
-      "", "无法初始化网络服务", "无法创建本地服务", "端口 27843 已被占用，可能已有连接器正在运行",
-      "连接器启动失败", "无法从外部停止当前连接器进程",
-      "无法停止占用端口 27843 的进程，请以管理员身份运行后重试", "停止占用端口 27843 的进程失败",
-      "进程已停止，但端口 27843 仍未释放"};
+  const char* reasons[] = {"",
+                           "无法初始化网络服务",
+                           "无法创建本地服务",
+                           "端口 27843 已被占用，可能已有连接器正在运行",
+                           "连接器启动失败",
+                           "无法从外部停止当前连接器进程",
+                           "无法停止占用端口 27843 的进程，请以管理员身份运行后重试",
+                           "停止占用端口 27843 的进程失败",
+                           "进程已停止，但端口 27843 仍未释放"};
   std::vector<std::wstring> texts;
-  for (const char* reason : reasons) texts.push_back(toWide(chooseStatusLine(false, false, false, reason).text));
-  for (bool spine : {false, true}) texts.push_back(toWide(chooseStatusLine(true, false, spine, "").text));
+  for (const char* reason : reasons)
+    texts.push_back(toWide(chooseStatusLine(false, false, false, reason).text));
+  for (bool spine : {false, true})
+    texts.push_back(toWide(chooseStatusLine(true, false, spine, "").text));
   texts.push_back(toWide(chooseStatusLine(false, true, false, "").text));
 
   ASSERT_TRUE(startServiceAtLaunch());
@@ -710,8 +729,8 @@ TEST_F(MainWindowTest, EveryStatusTextFitsTheStatusLineAtEveryScale) {
       DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed,
                 DT_LEFT | DT_WORDBREAK | DT_EXPANDTABS | DT_CALCRECT);
       EXPECT_LE(needed.bottom, line.bottom)
-          << "at " << dpi << " DPI, " << needed.bottom / metrics.tmHeight << " lines do not fit: "
-          << toUtf8(text);
+          << "at " << dpi << " DPI, " << needed.bottom / metrics.tmHeight
+          << " lines do not fit: " << toUtf8(text);
       EXPECT_LE(needed.right, line.right) << toUtf8(text);
     }
     SelectObject(dc, previous);

@@ -112,7 +112,8 @@ TEST(PortTakeoverPosix, FindsTerminatesAndOutwaitsAForeignListenerOnAnyAddress) 
   ASSERT_TRUE(child.listening());
 
   PortTakeover takeover;
-  EXPECT_EQ(takeover.listeningProcesses(), std::set<ProcessId>{static_cast<ProcessId>(child.pid())});
+  EXPECT_EQ(takeover.listeningProcesses(),
+            std::set<ProcessId>{static_cast<ProcessId>(child.pid())});
   statusReason().clear();
   takeover.stopPortHolders();
   EXPECT_EQ(statusReason(), "");

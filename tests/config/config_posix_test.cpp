@@ -44,10 +44,12 @@ TEST(SettingsFullDisk, WriteErrorRemovesTheTemporaryFileAndKeepsTheOldSettings) 
 TEST(SettingsLocation, PosixFallsBackToHome) {
   test::TempDirectory dir;
   test::ScopedEnvironment environment("SPINE_CONNECTOR_CONFIG", std::nullopt);
-  for (const char* name : {"APPDATA", "USERPROFILE", "HOMEDRIVE", "HOMEPATH"}) environment.set(name, std::nullopt);
+  for (const char* name : {"APPDATA", "USERPROFILE", "HOMEDRIVE", "HOMEPATH"})
+    environment.set(name, std::nullopt);
   environment.set("HOME", pathToUtf8(dir / "用户"));
   EXPECT_EQ(pathToUtf8(homeDirectory()), pathToUtf8(dir / "用户"));
-  EXPECT_EQ(pathToUtf8(configFilePath()), pathToUtf8(dir / "用户" / "GlimmerConnector" / "config.json"));
+  EXPECT_EQ(pathToUtf8(configFilePath()),
+            pathToUtf8(dir / "用户" / "GlimmerConnector" / "config.json"));
 }
 
 }  // namespace

@@ -58,7 +58,8 @@ TEST_F(SettingsAcrossProcesses, TwoWritersKeepEveryOrigin) {
   EXPECT_EQ(config.allowedOrigins.size(), static_cast<std::size_t>(1 + 2 * kPerWriter));
   for (const char* prefix : {"a", "b"}) {
     for (int i = 0; i < kPerWriter; ++i) {
-      const std::string origin = "https://" + std::string(prefix) + "-" + std::to_string(i) + ".example";
+      const std::string origin =
+          "https://" + std::string(prefix) + "-" + std::to_string(i) + ".example";
       const auto& origins = config.allowedOrigins;
       EXPECT_EQ(std::count(origins.begin(), origins.end(), origin), 1) << origin;
     }

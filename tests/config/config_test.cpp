@@ -38,7 +38,8 @@ class SettingsFile : public ::testing::Test {
 };
 
 TEST_F(SettingsFile, WritesTheExactLayout) {
-  saveConfig({{"https://a.example", "http://localhost:8080"}, "C:\\Program Files\\Spine\\Spine.com"});
+  saveConfig(
+      {{"https://a.example", "http://localhost:8080"}, "C:\\Program Files\\Spine\\Spine.com"});
   EXPECT_EQ(readWholeFile(file_),
             "{\n"
             "  \"allowedOrigins\": [\n"
@@ -53,7 +54,7 @@ TEST_F(SettingsFile, WritesTheExactLayout) {
   EXPECT_EQ(readWholeFile(file_), "{\n  \"allowedOrigins\": [],\n  \"spineExecutable\": \"\"\n}\n");
 
   const ConnectorConfig written{{"https://b.example", "https://b.example", "http://[::1]:1"},
-                               "/opt/spine/Spine.sh"};
+                                "/opt/spine/Spine.sh"};
   saveConfig(written);
   const ConnectorConfig read = loadConfig();
   EXPECT_EQ(read.allowedOrigins, written.allowedOrigins);
@@ -71,12 +72,21 @@ TEST_F(SettingsFile, LoadingDegradesQuietly) {
       {"missing", "<none>", {}, ""},
       {"empty", "", {}, ""},
       {"not JSON", "allowedOrigins = a", {}, ""},
-      {"byte-order mark", "\xEF\xBB\xBF{\"allowedOrigins\":[\"a\"],\"spineExecutable\":\"x\"}", {}, ""},
-      {"mixed array", "{\"allowedOrigins\":[\"a\",1,\"b\"],\"spineExecutable\":\"x\"}", {"a", "b"}, "x"},
+      {"byte-order mark",
+       "\xEF\xBB\xBF{\"allowedOrigins\":[\"a\"],\"spineExecutable\":\"x\"}",
+       {},
+       ""},
+      {"mixed array",
+       "{\"allowedOrigins\":[\"a\",1,\"b\"],\"spineExecutable\":\"x\"}",
+       {"a", "b"},
+       "x"},
       {"origins as a string", "{\"allowedOrigins\":\"a\",\"spineExecutable\":\"x\"}", {}, "x"},
       {"path as a number", "{\"allowedOrigins\":[\"a\"],\"spineExecutable\":5}", {"a"}, ""},
       {"not an object", "[\"a\"]", {}, ""},
-      {"duplicates and extras", "{\"allowedOrigins\":[\"a\",\"a\"],\"other\":true}", {"a", "a"}, ""},
+      {"duplicates and extras",
+       "{\"allowedOrigins\":[\"a\",\"a\"],\"other\":true}",
+       {"a", "a"},
+       ""},
       {"truncated", "{\"allowedOrigins\":[\"a\"", {}, ""},
   };
   for (const Case& c : cases) {
@@ -141,7 +151,8 @@ TEST_F(SettingsFile, AChangeGivesUpOnALockAnotherHolderKeeps) {
 
 TEST_F(SettingsFile, AddingOriginsAppendsOnlyNewOnes) {
   // Compact text that a save would rewrite with indentation: any write shows up.
-  const std::string compact = "{\"allowedOrigins\":[\"https://a.example\"],\"spineExecutable\":\"s\"}";
+  const std::string compact =
+      "{\"allowedOrigins\":[\"https://a.example\"],\"spineExecutable\":\"s\"}";
   writeWholeFile(file_, compact);
   addAllowedOrigin("https://a.example");
   EXPECT_EQ(readWholeFile(file_), compact);
@@ -149,8 +160,9 @@ TEST_F(SettingsFile, AddingOriginsAppendsOnlyNewOnes) {
   addAllowedOrigin("https://b.example");
   addAllowedOrigin("https://A.example");  // compared byte for byte
   const ConnectorConfig config = loadConfig();
-  EXPECT_EQ(config.allowedOrigins,
-            (std::vector<std::string>{"https://a.example", "https://b.example", "https://A.example"}));
+  EXPECT_EQ(
+      config.allowedOrigins,
+      (std::vector<std::string>{"https://a.example", "https://b.example", "https://A.example"}));
   EXPECT_EQ(config.spineExecutable, "s");
 }
 
@@ -172,8 +184,9 @@ TEST_F(SettingsFile, AnEmptyFileIsNoSettingsForAChange) {
 
 TEST_F(SettingsFile, ChangesRefuseAFileThatCannotBeRead) {
   const std::string expected = "连接器配置文件无法读取，未保存：" + pathToUtf8(file_);
-  const std::string good = "{\"allowedOrigins\":[\"https://a.example\",\"https://b.example\"],"
-                           "\"spineExecutable\":\"/opt/spine/Spine.sh\"}";
+  const std::string good =
+      "{\"allowedOrigins\":[\"https://a.example\",\"https://b.example\"],"
+      "\"spineExecutable\":\"/opt/spine/Spine.sh\"}";
   const std::pair<const char*, std::string> cases[] = {
       {"byte-order mark", "\xEF\xBB\xBF" + good},
       {"syntax error", "{\"allowedOrigins\":[\"https://a.example\",],\"spineExecutable\":\"\"}"},
@@ -246,7 +259,8 @@ TEST_F(SettingsFile, ConcurrentAddsKeepEveryOrigin) {
   EXPECT_EQ(config.allowedOrigins.size(), static_cast<std::size_t>(kThreads * kPerThread));
   for (int t = 0; t < kThreads; ++t) {
     for (int k = 0; k < kPerThread; ++k) {
-      const std::string origin = "https://t" + std::to_string(t) + "-" + std::to_string(k) + ".example";
+      const std::string origin =
+          "https://t" + std::to_string(t) + "-" + std::to_string(k) + ".example";
       const auto& origins = config.allowedOrigins;
       EXPECT_EQ(std::count(origins.begin(), origins.end(), origin), 1) << origin;
     }
@@ -268,9 +282,10 @@ TEST(SettingsLocation, FollowsTheEnvironment) {
   const Case cases[] = {
       {"override", root + separator + "my.json", root, root, std::nullopt, std::nullopt, dir.path(),
        dir / "my.json"},
-      {"application data", std::nullopt, root + separator + "应用数据", "", std::nullopt, std::nullopt, cwd,
-       dir / "应用数据" / settings},
-      {"profile", "", "", root + separator + "张三", "x:", "y", dir / "张三", dir / "张三" / settings},
+      {"application data", std::nullopt, root + separator + "应用数据", "", std::nullopt,
+       std::nullopt, cwd, dir / "应用数据" / settings},
+      {"profile", "", "", root + separator + "张三", "x:", "y", dir / "张三",
+       dir / "张三" / settings},
       {"drive and path", std::nullopt, std::nullopt, std::nullopt, root, separator + "主目录",
        dir / "主目录", dir / "主目录" / settings},
       {"nothing", std::nullopt, std::nullopt, "", "", std::nullopt, cwd, cwd / settings},

@@ -38,8 +38,9 @@ TEST(SettingsHeldOpen, ChangesAreRefusedAndTheFileStays) {
   }
   EXPECT_EQ(test::readWholeFile(file), before);
   addAllowedOrigin("https://new.example");  // once released, the change goes through
-  EXPECT_EQ(loadConfig().allowedOrigins,
-            (std::vector<std::string>{"https://a.example", "https://b.example", "https://new.example"}));
+  EXPECT_EQ(
+      loadConfig().allowedOrigins,
+      (std::vector<std::string>{"https://a.example", "https://b.example", "https://new.example"}));
 }
 
 // Opens the file as scanners do: reading, with every sharing.

@@ -42,7 +42,8 @@ TEST(DecodeConvertRequestLimits, SkeletonTextIsMeasuredBeforeParsing) {
 TEST(DecodeConvertRequestLimits, OneImage) {
   test::PrivateTemp temp;
   JsonValue body = requestBody(skeletonText("4.2"));
-  body["images"] = JsonArray{imageElement("big.png", encodeBase64(std::string(32 * kMiB + 1, 'x')))};
+  body["images"] =
+      JsonArray{imageElement("big.png", encodeBase64(std::string(32 * kMiB + 1, 'x')))};
   EXPECT_EQ(errorOf([&] { decodeConvertRequest(body); }), "单张图片不能超过 32MB");
   EXPECT_TRUE(temp.leftovers().empty());
 }
@@ -53,13 +54,15 @@ TEST(DecodeConvertRequestLimits, AllImagesTogether) {
   const std::string base64 = encodeBase64(std::string(32 * kMiB, 'y'));
   JsonValue body = requestBody(skeletonText("4.2"));
   JsonArray images;
-  for (int i = 0; i < 4; ++i) images.push_back(imageElement("i" + std::to_string(i) + ".png", base64));
+  for (int i = 0; i < 4; ++i)
+    images.push_back(imageElement("i" + std::to_string(i) + ".png", base64));
   body["images"] = std::move(images);
   {
     const ConvertRequest request = decodeConvertRequest(body);
     ASSERT_EQ(request.images.entryCount(), 4u);
     for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(request.images.entryData(i).size(), 32 * kMiB);
-    EXPECT_EQ(std::filesystem::file_size(request.workspace.directory() / "images" / "i3.png"), 32 * kMiB);
+    EXPECT_EQ(std::filesystem::file_size(request.workspace.directory() / "images" / "i3.png"),
+              32 * kMiB);
   }
   body["images"].arrayIf()->push_back(imageElement("one-more.png", "QQ=="));
   EXPECT_EQ(errorOf([&] { decodeConvertRequest(body); }), "图片总大小不能超过 128MB");

@@ -24,13 +24,15 @@ using test::skeletonText;
 std::string decodeError(const JsonValue& body) {
   const std::string error = errorOf([&] { decodeConvertRequest(body); });
   const std::string text = toJsonText(body, -1);
-  EXPECT_EQ(errorOf([&] { decodeConvertRequest(parseJsonInPlace(text)); }), error) << "parsed in place";
+  EXPECT_EQ(errorOf([&] { decodeConvertRequest(parseJsonInPlace(text)); }), error)
+      << "parsed in place";
   return error;
 }
 
 std::vector<std::string> entryNames(const ConvertRequest& request) {
   std::vector<std::string> names;
-  for (std::size_t i = 0; i < request.images.entryCount(); ++i) names.push_back(request.images.entryName(i));
+  for (std::size_t i = 0; i < request.images.entryCount(); ++i)
+    names.push_back(request.images.entryName(i));
   return names;
 }
 
@@ -61,8 +63,9 @@ TEST(DecodeConvertRequest, Envelope) {
   noName.makeObject().erase("projectName");
   EXPECT_EQ(decodeError(noName), "连接器请求缺少字段：projectName");
 
-  JsonValue oneDotZero = parseJson(R"({"schemaVersion":1.0,"skeletonJson":"{\"skeleton\":{\"spine\":\"4.2\"}}",)"
-                                   R"("projectName":"p","extra":[1,2]})");
+  JsonValue oneDotZero =
+      parseJson(R"({"schemaVersion":1.0,"skeletonJson":"{\"skeleton\":{\"spine\":\"4.2\"}}",)"
+                R"("projectName":"p","extra":[1,2]})");
   const ConvertRequest request = decodeConvertRequest(oneDotZero);
   EXPECT_EQ(request.spineVersion, "4.2");
   EXPECT_TRUE((request.images.entryCount() == 0));
@@ -81,13 +84,16 @@ TEST(DecodeConvertRequest, RequireString) {
 
 TEST(CheckSpineVersion, Table) {
   const std::pair<const char*, const char*> accepted[] = {
-      {"4.2.43", "4.2"}, {" 4.1 ", "4.1"}, {"3.8", "3.8"}, {"3.8.99", "3.8"}, {"4.0.0", "4.0"},
-      {"4.3", "4.3"},    {"\t\r\n4.2\v\f", "4.2"},
+      {"4.2.43", "4.2"}, {" 4.1 ", "4.1"}, {"3.8", "3.8"},           {"3.8.99", "3.8"},
+      {"4.0.0", "4.0"},  {"4.3", "4.3"},   {"\t\r\n4.2\v\f", "4.2"},
   };
-  for (const auto& [input, expected] : accepted) EXPECT_EQ(checkSpineVersion(input), expected) << input;
-  const char* refused[] = {"4.4.0", "4.2.1.1", "4.2-beta", " 4.4 ", "3.7", "4.2.", "", "v4.2", "4.10", "4.2a"};
+  for (const auto& [input, expected] : accepted)
+    EXPECT_EQ(checkSpineVersion(input), expected) << input;
+  const char* refused[] = {"4.4.0", "4.2.1.1", "4.2-beta", " 4.4 ", "3.7",
+                           "4.2.",  "",        "v4.2",     "4.10",  "4.2a"};
   for (const char* input : refused) {
-    EXPECT_EQ(errorOf([&] { checkSpineVersion(input); }), std::string("不支持的 Spine 版本：") + input);
+    EXPECT_EQ(errorOf([&] { checkSpineVersion(input); }),
+              std::string("不支持的 Spine 版本：") + input);
   }
 }
 
@@ -111,7 +117,7 @@ TEST(DecodeConvertRequest, Versions) {
   EXPECT_EQ(decodeConvertRequest(number).spineVersion, "4.2");
 
   const char* noVersion[] = {
-      R"({"skeleton":"4.2"})", R"({"skeleton":{"spine":4.2}})", R"({"skeleton":{}})",
+      R"({"skeleton":"4.2"})", R"({"skeleton":{"spine":4.2}})",     R"({"skeleton":{}})",
       R"({"spine":"4.2"})",    R"([{"skeleton":{"spine":"4.2"}}])",
   };
   for (const char* skeleton : noVersion) {
@@ -128,7 +134,8 @@ TEST(DecodeConvertRequest, SkeletonIsCheckedWholeButOnlyItsSkeletonMemberRead) {
   const std::pair<const char*, const char*> cases[] = {
       {R"({"skeleton":{"spine":"4.2"},"skeleton":{"images":"x"}})", "JSON 中缺少 Spine 版本"},
       {R"({"skeleton":{"spine":"4.2","spine":3}})", "JSON 中缺少 Spine 版本"},
-      {R"({"skeleton":{"spine":"9"},"skeleton":{"spine":"4.1","images":"../up"}})", "Spine 图片路径不能超出工程目录"},
+      {R"({"skeleton":{"spine":"9"},"skeleton":{"spine":"4.1","images":"../up"}})",
+       "Spine 图片路径不能超出工程目录"},
       // Faults anywhere else in the document still make it invalid.
       {R"({"skeleton":{"spine":"4.2"},"bones":[{"x":1e400}]})", "Spine JSON 格式无效"},
       {R"({"skeleton":{"spine":"4.2"},"bones":[{"x":1,}]})", "Spine JSON 格式无效"},
@@ -138,13 +145,13 @@ TEST(DecodeConvertRequest, SkeletonIsCheckedWholeButOnlyItsSkeletonMemberRead) {
   for (const auto& [skeleton, expected] : cases) {
     EXPECT_EQ(decodeError(requestBody(skeleton)), expected) << skeleton;
   }
-  const ConvertRequest request = decodeConvertRequest(
-      requestBody(R"({"skeleton":{"spine":"0"},"skeleton":{"spine":"4.3.1","images":"a"},"n":[1.5,-2e-3]})", "H",
-                  {{"p.png", "P"}}));
+  const ConvertRequest request = decodeConvertRequest(requestBody(
+      R"({"skeleton":{"spine":"0"},"skeleton":{"spine":"4.3.1","images":"a"},"n":[1.5,-2e-3]})",
+      "H", {{"p.png", "P"}}));
   EXPECT_EQ(request.spineVersion, "4.3");
   EXPECT_EQ(entryNames(request), std::vector<std::string>{"a/p.png"});
-  EXPECT_EQ(decodeError(requestBody(R"({"skeleton":{"spine":"4.2"},"d":[)" + std::string(1001, '[') +
-                                    std::string(1001, ']') + "]}")),
+  EXPECT_EQ(decodeError(requestBody(R"({"skeleton":{"spine":"4.2"},"d":[)" +
+                                    std::string(1001, '[') + std::string(1001, ']') + "]}")),
             "Spine JSON 格式无效");
 }
 
@@ -153,28 +160,40 @@ TEST(DecodeConvertRequest, BodyParsedInPlaceStagesTheSameBytes) {
   for (const std::string& skeleton :
        {std::string(R"({"skeleton":{"spine":"3.8.1","images":"i"},"z":["\u00e9",1]})"),
         std::string("{\"skeleton\":{\"spine\":\"4.2\"},\r\n\"z\":\"\\\"q\\\"\"}")}) {
-    const JsonValue owned = requestBody(skeleton, "H", {{"a.png", std::string("\0\xFF\x89PNG", 6)}, {"b/c.png", ""}});
+    const JsonValue owned =
+        requestBody(skeleton, "H", {{"a.png", std::string("\0\xFF\x89PNG", 6)}, {"b/c.png", ""}});
     const std::string text = toJsonText(owned, -1);
     const ConvertRequest expected = decodeConvertRequest(owned);
     const ConvertRequest inPlace = decodeConvertRequest(parseJsonInPlace(text));
     EXPECT_EQ(test::readWholeFile(inPlace.jsonPath), test::readWholeFile(expected.jsonPath));
     EXPECT_EQ(entryNames(inPlace), entryNames(expected));
-    for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(inPlace.images.entryData(i), expected.images.entryData(i));
+    for (std::size_t i = 0; i < 2; ++i)
+      EXPECT_EQ(inPlace.images.entryData(i), expected.images.entryData(i));
     EXPECT_EQ(inPlace.images.entryData(0), std::string("\0\xFF\x89PNG", 6));
-    EXPECT_EQ(fileText(inPlace, skeleton.find("3.8") != std::string::npos ? "i/a.png" : "images/a.png"),
-              std::string("\0\xFF\x89PNG", 6));
+    EXPECT_EQ(
+        fileText(inPlace, skeleton.find("3.8") != std::string::npos ? "i/a.png" : "images/a.png"),
+        std::string("\0\xFF\x89PNG", 6));
   }
 }
 
 TEST(CheckRelativePath, Table) {
   const std::pair<const char*, const char*> accepted[] = {
-      {"images", "images"},       {"./images/", "images"},   {"a/../b", "b"},
-      {"sub\\a.png", "sub/a.png"}, {".", "."},                {"././x", "x"},
-      {"a//b///c", "a/b/c"},       {"a/./b/.", "a/b"},        {"a/b/..", "a/"},
-      {"a/..", "."},               {"a/b/../../c", "c"},      {"特效/图.png", "特效/图.png"},
+      {"images", "images"},
+      {"./images/", "images"},
+      {"a/../b", "b"},
+      {"sub\\a.png", "sub/a.png"},
+      {".", "."},
+      {"././x", "x"},
+      {"a//b///c", "a/b/c"},
+      {"a/./b/.", "a/b"},
+      {"a/b/..", "a/"},
+      {"a/..", "."},
+      {"a/b/../../c", "c"},
+      {"特效/图.png", "特效/图.png"},
       {"..a/b", "..a/b"},
   };
-  for (const auto& [input, expected] : accepted) EXPECT_EQ(checkRelativePath(input, "L"), expected) << input;
+  for (const auto& [input, expected] : accepted)
+    EXPECT_EQ(checkRelativePath(input, "L"), expected) << input;
 
   const std::pair<std::string, const char*> refused[] = {
       {"", "L路径无效"},
@@ -211,17 +230,19 @@ TEST(CheckRelativePath, Table) {
 TEST(DecodeConvertRequest, ImagesFolderAndPaths) {
   test::PrivateTemp temp;
   {
-    const ConvertRequest request = decodeConvertRequest(
-        requestBody(skeletonText("4.2", "./images/"), "Hero", {{"sub\\a.png", "A"}, {"b.png", "B"}}));
+    const ConvertRequest request = decodeConvertRequest(requestBody(
+        skeletonText("4.2", "./images/"), "Hero", {{"sub\\a.png", "A"}, {"b.png", "B"}}));
     EXPECT_EQ(entryNames(request), (std::vector<std::string>{"images/sub/a.png", "images/b.png"}));
     EXPECT_EQ(fileText(request, "images/sub/a.png"), "A");
     EXPECT_EQ(fileText(request, "images/b.png"), "B");
     EXPECT_EQ(request.images.entryData(0), "A");
   }
-  EXPECT_EQ(entryNames(decodeConvertRequest(requestBody(skeletonText("4.2", "a/../b"), "H", {{"x", "1"}}))),
+  EXPECT_EQ(entryNames(decodeConvertRequest(
+                requestBody(skeletonText("4.2", "a/../b"), "H", {{"x", "1"}}))),
             std::vector<std::string>{"b/x"});
-  EXPECT_EQ(entryNames(decodeConvertRequest(requestBody(skeletonText("4.2", ""), "H", {{"x", "1"}}))),
-            std::vector<std::string>{"images/x"});
+  EXPECT_EQ(
+      entryNames(decodeConvertRequest(requestBody(skeletonText("4.2", ""), "H", {{"x", "1"}}))),
+      std::vector<std::string>{"images/x"});
   {
     const ConvertRequest request =
         decodeConvertRequest(requestBody(skeletonText("4.2", "."), "H", {{"x.png", "1"}}));
@@ -230,10 +251,8 @@ TEST(DecodeConvertRequest, ImagesFolderAndPaths) {
     EXPECT_EQ(normalizeEntryName(request.images.entryName(0)), "x.png");
   }
   const std::pair<std::string, const char*> badFolders[] = {
-      {"../images", "Spine 图片路径不能超出工程目录"},
-      {"/x", "Spine 图片必须使用相对路径"},
-      {"C:x", "Spine 图片必须使用相对路径"},
-      {"./", "Spine 图片路径无效"},
+      {"../images", "Spine 图片路径不能超出工程目录"}, {"/x", "Spine 图片必须使用相对路径"},
+      {"C:x", "Spine 图片必须使用相对路径"},           {"./", "Spine 图片路径无效"},
       {"\xED\xB0\x80", "Spine 图片路径无效"},
   };
   for (const auto& [folder, expected] : badFolders) {
@@ -254,13 +273,20 @@ TEST(DecodeConvertRequest, ImagesFolderAndPaths) {
 
 TEST(DecodeConvertRequest, ProjectNames) {
   test::PrivateTemp temp;
-  const std::pair<const char*, const char*> cases[] = {{"", "Glimmer"}, {" 特效 ", "特效"}, {"a/b", "a_b"},
-                                                         {"a\xFF" "b", "a_b"}, {"\xED\xB0\x80", "___"}};
+  const std::pair<const char*, const char*> cases[] = {{"", "Glimmer"},
+                                                       {" 特效 ", "特效"},
+                                                       {"a/b", "a_b"},
+                                                       {"a\xFF"
+                                                        "b",
+                                                        "a_b"},
+                                                       {"\xED\xB0\x80", "___"}};
   for (const auto& [name, expected] : cases) {
     const ConvertRequest request = decodeConvertRequest(requestBody(skeletonText("4.2"), name));
     EXPECT_EQ(request.projectName, expected);
-    EXPECT_EQ(request.jsonPath, request.workspace.directory() / pathFromUtf8(std::string(expected) + ".json"));
-    EXPECT_EQ(request.projectPath, request.workspace.directory() / pathFromUtf8(std::string(expected) + ".spine"));
+    EXPECT_EQ(request.jsonPath,
+              request.workspace.directory() / pathFromUtf8(std::string(expected) + ".json"));
+    EXPECT_EQ(request.projectPath,
+              request.workspace.directory() / pathFromUtf8(std::string(expected) + ".spine"));
     EXPECT_TRUE(fs::is_regular_file(request.jsonPath));
     EXPECT_FALSE(fs::exists(request.projectPath));
   }
@@ -268,8 +294,8 @@ TEST(DecodeConvertRequest, ProjectNames) {
 
 TEST(DecodeConvertRequest, DuplicateImagePathsKeepBothEntries) {
   test::PrivateTemp temp;
-  const ConvertRequest request =
-      decodeConvertRequest(requestBody(skeletonText("4.2"), "H", {{"a.png", "first"}, {"./a.png", "second"}}));
+  const ConvertRequest request = decodeConvertRequest(
+      requestBody(skeletonText("4.2"), "H", {{"a.png", "first"}, {"./a.png", "second"}}));
   ASSERT_EQ(entryNames(request), (std::vector<std::string>{"images/a.png", "images/a.png"}));
   EXPECT_EQ(request.images.entryData(0), "first");
   EXPECT_EQ(request.images.entryData(1), "second");
@@ -278,7 +304,8 @@ TEST(DecodeConvertRequest, DuplicateImagePathsKeepBothEntries) {
 
 TEST(DecodeConvertRequest, FailuresAfterTheWorkspaceExistsLeaveNothing) {
   test::PrivateTemp temp;
-  const JsonValue good = requestBody(skeletonText("4.2"), "H", {{"a.png", "AAA"}, {"b.png", "BBB"}});
+  const JsonValue good =
+      requestBody(skeletonText("4.2"), "H", {{"a.png", "AAA"}, {"b.png", "BBB"}});
   const auto withSecond = [&](const char* key, JsonValue value) {
     JsonValue body = good;
     (*body["images"].arrayIf())[1][key] = std::move(value);
@@ -309,8 +336,10 @@ TEST(DecodeConvertRequest, FailuresAfterTheWorkspaceExistsLeaveNothing) {
 TEST(DecodeConvertRequest, StagedSkeletonText) {
   test::PrivateTemp temp;
   {
-    const std::string original = R"({ "skeleton" : {"spine":"3.8.99","images":"./imgs\\"}, "z":[1, 2.5]})";
-    const ConvertRequest request = decodeConvertRequest(requestBody(original, "Old", {{"p.png", "P"}}));
+    const std::string original =
+        R"({ "skeleton" : {"spine":"3.8.99","images":"./imgs\\"}, "z":[1, 2.5]})";
+    const ConvertRequest request =
+        decodeConvertRequest(requestBody(original, "Old", {{"p.png", "P"}}));
     JsonValue expected = parseJson(original);
     expected["skeleton"]["images"] = "imgs";
     EXPECT_EQ(test::readWholeFile(request.jsonPath), toJsonText(expected, 2) + "\n");
@@ -318,12 +347,17 @@ TEST(DecodeConvertRequest, StagedSkeletonText) {
   }
   {
     // 3.8 without an images member gets one.
-    const ConvertRequest request = decodeConvertRequest(requestBody(R"({"skeleton":{"spine":"3.8"}})"));
-    EXPECT_EQ(parseJson(test::readWholeFile(request.jsonPath)).find("skeleton")->find("images")->asString(),
+    const ConvertRequest request =
+        decodeConvertRequest(requestBody(R"({"skeleton":{"spine":"3.8"}})"));
+    EXPECT_EQ(parseJson(test::readWholeFile(request.jsonPath))
+                  .find("skeleton")
+                  ->find("images")
+                  ->asString(),
               "images");
   }
   {
-    const std::string original = "{ \"skeleton\" : {\"spine\":\"4.1.0\",\"images\":\"./imgs/\"},\r\n\"z\":[1.50]}";
+    const std::string original =
+        "{ \"skeleton\" : {\"spine\":\"4.1.0\",\"images\":\"./imgs/\"},\r\n\"z\":[1.50]}";
     const ConvertRequest request = decodeConvertRequest(requestBody(original));
     EXPECT_EQ(test::readWholeFile(request.jsonPath), original);
     EXPECT_TRUE(fs::is_directory(request.workspace.directory() / "imgs"));

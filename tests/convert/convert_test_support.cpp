@@ -7,13 +7,14 @@
 
 #include "convert/zip_writer.hpp"
 
-#include "support/base64_reference.hpp"
 #include "platform/text.hpp"
+#include "support/base64_reference.hpp"
 
 namespace connector::test {
 
 PrivateTemp::PrivateTemp() {
-  for (const char* name : {"TMPDIR", "TMP", "TEMP"}) environment_.set(name, pathToUtf8(folder_.path()));
+  for (const char* name : {"TMPDIR", "TMP", "TEMP"})
+    environment_.set(name, pathToUtf8(folder_.path()));
 }
 
 std::vector<std::string> PrivateTemp::leftovers() const {
@@ -107,7 +108,8 @@ std::uint32_t referenceCrc32(const std::uint8_t* data, std::size_t size) {
 
 // The plain writer: every entry appended in one pass, then the directory and the end record.
 // It takes the timestamp so that archives can be compared byte for byte.
-std::string referenceArchive(const std::vector<ArchiveEntry>& entries, std::uint32_t time, std::uint32_t date) {
+std::string referenceArchive(const std::vector<ArchiveEntry>& entries, std::uint32_t time,
+                             std::uint32_t date) {
   if (entries.size() > 65'535) throw std::runtime_error("ZIP 文件数量过多");
   std::string archive;
   struct Kept {
@@ -121,7 +123,8 @@ std::string referenceArchive(const std::vector<ArchiveEntry>& entries, std::uint
       throw std::runtime_error("ZIP 文件超过 Store 格式限制");
     }
     const Kept k{name, referenceCrc32(entry.data.data(), entry.data.size()),
-                 static_cast<std::uint32_t>(entry.data.size()), static_cast<std::uint32_t>(archive.size())};
+                 static_cast<std::uint32_t>(entry.data.size()),
+                 static_cast<std::uint32_t>(archive.size())};
     put32(archive, 0x04034B50);
     for (const std::uint32_t field : {20u, 0x0800u, 0u, time, date}) put16(archive, field);
     put32(archive, k.crc);
@@ -163,7 +166,8 @@ std::string referenceArchive(const std::vector<ArchiveEntry>& entries, std::uint
 // The reference archive with the timestamp the written one carries (the clock may tick between).
 std::string referenceLike(const std::string& written, const std::vector<ArchiveEntry>& entries) {
   const bool stamped = written.size() > 22;
-  return referenceArchive(entries, stamped ? read16(written, 10) : 0, stamped ? read16(written, 12) : 0);
+  return referenceArchive(entries, stamped ? read16(written, 10) : 0,
+                          stamped ? read16(written, 12) : 0);
 }
 
 std::vector<ZipFile> readZip(std::string_view archive) {

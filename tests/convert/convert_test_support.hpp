@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "convert/zip_writer.hpp"
-#include "support/store_zip_writer.hpp"
 #include "encoding/json.hpp"
+#include "support/store_zip_writer.hpp"
 #include "support/test_helpers.hpp"
 
 namespace connector::test {
@@ -35,7 +35,8 @@ struct RequestImage {
 };
 
 // {"skeleton":{"spine":<spine>[,"images":<images>]},"bones":[{"name":"root"}]} as compact text.
-std::string skeletonText(const std::string& spine, std::optional<std::string> images = std::nullopt);
+std::string skeletonText(const std::string& spine,
+                         std::optional<std::string> images = std::nullopt);
 
 // A valid conversion request body; tests then edit the members they are about.
 JsonValue requestBody(const std::string& skeleton, const std::string& projectName = "Hero",
@@ -55,7 +56,8 @@ std::vector<ZipFile> readZip(std::string_view archive);
 std::uint32_t referenceCrc32(const std::uint8_t* data, std::size_t size);
 // The plain writer: every entry appended in one pass, then the directory and the end record, with
 // the timestamp given so that archives can be compared byte for byte.
-std::string referenceArchive(const std::vector<ArchiveEntry>& entries, std::uint32_t time, std::uint32_t date);
+std::string referenceArchive(const std::vector<ArchiveEntry>& entries, std::uint32_t time,
+                             std::uint32_t date);
 // The reference archive with the timestamp the written one carries (the clock may tick between).
 std::string referenceLike(const std::string& written, const std::vector<ArchiveEntry>& entries);
 

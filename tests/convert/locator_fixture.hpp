@@ -17,8 +17,8 @@ namespace connector::test {
 class LocatorTest : public ::testing::Test {
  protected:
   LocatorTest() {
-    for (const char* name : {"SPINE_EXECUTABLE", "ProgramFiles", "ProgramFiles(x86)", "LOCALAPPDATA",
-                             "HOME", "PATH"}) {
+    for (const char* name : {"SPINE_EXECUTABLE", "ProgramFiles", "ProgramFiles(x86)",
+                             "LOCALAPPDATA", "HOME", "PATH"}) {
       environment_.set(name, std::nullopt);
     }
     environment_.set("SPINE_CONNECTOR_CONFIG", pathToUtf8(root_ / "settings.json"));
@@ -33,7 +33,9 @@ class LocatorTest : public ::testing::Test {
   void setPathVariable(const char* name, const std::filesystem::path& value) {
     environment_.set(name, pathToUtf8(value));
   }
-  void setVariable(const char* name, std::optional<std::string> value) { environment_.set(name, value); }
+  void setVariable(const char* name, std::optional<std::string> value) {
+    environment_.set(name, value);
+  }
   void saveChoice(const std::filesystem::path& path) { saveConfig({{}, pathToUtf8(path)}); }
   // The launcher's file name of this build (Spine.com or Spine.sh) inside folder.
   static std::filesystem::path launcherIn(const std::filesystem::path& folder) {

@@ -2,8 +2,8 @@
 
 #include <cctype>
 #include <cstdint>
-#include <map>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -29,14 +29,20 @@ TEST(LocatorRules, JoinsWindowsPaths) {
     const char* folder;
     const char* joined;
   } cases[] = {
-      {"C:\\Tools", "C:\\Tools\\Spine.com"},     {"C:\\Bin\\", "C:\\Bin\\Spine.com"},
-      {"C:/Bin/", "C:/Bin/Spine.com"},           {"C:", "C:Spine.com"},
-      {"d:", "d:Spine.com"},                     {"C:\\", "C:\\Spine.com"},
-      {"Tools", "Tools\\Spine.com"},             {"\\\\host\\share", "\\\\host\\share\\Spine.com"},
-      {"C:\\程序", "C:\\程序\\Spine.com"},        {"\"C:\\Tools", "\"C:\\Tools\\Spine.com"},
+      {"C:\\Tools", "C:\\Tools\\Spine.com"},
+      {"C:\\Bin\\", "C:\\Bin\\Spine.com"},
+      {"C:/Bin/", "C:/Bin/Spine.com"},
+      {"C:", "C:Spine.com"},
+      {"d:", "d:Spine.com"},
+      {"C:\\", "C:\\Spine.com"},
+      {"Tools", "Tools\\Spine.com"},
+      {"\\\\host\\share", "\\\\host\\share\\Spine.com"},
+      {"C:\\程序", "C:\\程序\\Spine.com"},
+      {"\"C:\\Tools", "\"C:\\Tools\\Spine.com"},
       {"CD:", "CD:\\Spine.com"},
   };
-  for (const auto& c : cases) EXPECT_EQ(joinWindowsPath(c.folder, "Spine.com"), c.joined) << c.folder;
+  for (const auto& c : cases)
+    EXPECT_EQ(joinWindowsPath(c.folder, "Spine.com"), c.joined) << c.folder;
 }
 
 TEST(LocatorRules, WindowsRefusesOnlyFoldersLinksAndJunctions) {
@@ -45,15 +51,15 @@ TEST(LocatorRules, WindowsRefusesOnlyFoldersLinksAndJunctions) {
     std::uint32_t tag;
     bool accepted;
   } cases[] = {
-      {0x20, 0, true},                       // an archive-flagged file
-      {0x80, 0, true},                       // a normal file
-      {0x01 | 0x20, 0, true},                // read-only
-      {0x10, 0, false},                      // a folder
-      {0x20 | 0x400, 0xA000000C, false},     // a symbolic link
-      {0x20 | 0x400, 0xA0000003, false},     // a junction
-      {0x20 | 0x400, 0x80000013, true},      // deduplicated
-      {0x20 | 0x400, 0x9000001A, true},      // cloud-synchronised placeholder
-      {0x10 | 0x400, 0x9000001A, false},     // a cloud-synchronised folder is still a folder
+      {0x20, 0, true},                    // an archive-flagged file
+      {0x80, 0, true},                    // a normal file
+      {0x01 | 0x20, 0, true},             // read-only
+      {0x10, 0, false},                   // a folder
+      {0x20 | 0x400, 0xA000000C, false},  // a symbolic link
+      {0x20 | 0x400, 0xA0000003, false},  // a junction
+      {0x20 | 0x400, 0x80000013, true},   // deduplicated
+      {0x20 | 0x400, 0x9000001A, true},   // cloud-synchronised placeholder
+      {0x10 | 0x400, 0x9000001A, false},  // a cloud-synchronised folder is still a folder
   };
   for (const auto& c : cases) {
     EXPECT_EQ(isLauncherFileAttributes(c.attributes, c.tag), c.accepted)
@@ -70,7 +76,7 @@ TEST(LocatorRules, WindowsProbesNoShareAndNoDriveThatIsGoneOrRemote) {
       {"N:\\", 4},  // mapped network drive
       {"Q:\\", 1},  // no such drive
       {"U:\\", 0},  // unknown
-      {"", 3},       // the current directory's drive
+      {"", 3},      // the current directory's drive
   };
   const struct {
     const char* folder;
@@ -114,8 +120,12 @@ TEST(LocatorRules, JoinsPosixPaths) {
     const char* folder;
     const char* joined;
   } cases[] = {
-      {"/opt/bin", "/opt/bin/Spine.sh"}, {"/opt/bin/", "/opt/bin/Spine.sh"}, {"/", "/Spine.sh"},
-      {"bin", "bin/Spine.sh"},           {"C:", "C:/Spine.sh"},              {"a\\", "a\\/Spine.sh"},
+      {"/opt/bin", "/opt/bin/Spine.sh"},
+      {"/opt/bin/", "/opt/bin/Spine.sh"},
+      {"/", "/Spine.sh"},
+      {"bin", "bin/Spine.sh"},
+      {"C:", "C:/Spine.sh"},
+      {"a\\", "a\\/Spine.sh"},
   };
   for (const auto& c : cases) EXPECT_EQ(joinPosixPath(c.folder, "Spine.sh"), c.joined) << c.folder;
 }
@@ -130,18 +140,19 @@ TEST(LocatorRules, SplitsSearchPaths) {
       {";;\"C:\\Tools\";C:\\Bin\\;", ';', {"C:\\Tools", "C:\\Bin\\"}},
       {"", ';', {}},
       {";", ';', {}},
-      {"\"\"", ';', {}},                      // nothing but two quotes
-      {"\"", ';', {"\""}},                    // too short to be quoted
+      {"\"\"", ';', {}},    // nothing but two quotes
+      {"\"", ';', {"\""}},  // too short to be quoted
       {"\"\"\"", ';', {"\""}},
       {"\"C:\\Tools", ';', {"\"C:\\Tools"}},  // quoted on one side only
       {"C:\\Tools\"", ';', {"C:\\Tools\""}},
-      {" a ; b ", ';', {" a ", " b "}},       // no trimming
-      {"\"a;b\"", ';', {"\"a", "b\""}},       // quotes do not protect a separator
+      {" a ; b ", ';', {" a ", " b "}},  // no trimming
+      {"\"a;b\"", ';', {"\"a", "b\""}},  // quotes do not protect a separator
       {"C:\\a:b", ';', {"C:\\a:b"}},
       {"/usr/bin::\"/opt/x\":", ':', {"/usr/bin", "/opt/x"}},
       {"/usr/bin;/opt", ':', {"/usr/bin;/opt"}},
   };
-  for (const auto& c : cases) EXPECT_EQ(splitSearchPath(c.value, c.separator), c.folders) << c.value;
+  for (const auto& c : cases)
+    EXPECT_EQ(splitSearchPath(c.value, c.separator), c.folders) << c.value;
 }
 
 TEST_F(LocatorTest, EnvironmentOverrideThenSavedChoice) {
@@ -189,11 +200,13 @@ TEST_F(LocatorTest, SearchPathQuotesAndEmptyPieces) {
   const std::string binWithSeparator = pathToUtf8(bin / u8"");  // trailing separator of this OS
   setVariable("PATH", sep + sep + "\"" + pathToUtf8(tools) + "\"" + sep + binWithSeparator + sep);
 
-  EXPECT_EQ(candidateTexts(), (std::vector<std::string>{pathToUtf8(launcher),
-                                                         binWithSeparator + std::string(launcherName())}));
+  EXPECT_EQ(candidateTexts(),
+            (std::vector<std::string>{pathToUtf8(launcher),
+                                      binWithSeparator + std::string(launcherName())}));
   EXPECT_EQ(SpineLocator::locate(), pathToUtf8(launcher));
 
-  setVariable("PATH", "\"" + pathToUtf8(tools));  // opening quote only: kept, so the file is not found
+  setVariable("PATH",
+              "\"" + pathToUtf8(tools));  // opening quote only: kept, so the file is not found
   const std::string quoted = joinLauncherPath("\"" + pathToUtf8(tools), launcherName());
   EXPECT_EQ(candidateTexts(), std::vector<std::string>{quoted});
   EXPECT_EQ(SpineLocator::locate(), "");

@@ -40,7 +40,8 @@ TEST_F(LocatorTest, NineInstallationCandidatesInOrder) {
 }
 
 TEST(LocatorRulesWin32, JoinAgreesWithThePlatformPaths) {
-  for (const char* folder : {"C:\\Tools", "C:\\Bin\\", "C:/Bin/", "C:", "C:\\", "Tools", "\\\\host\\share"}) {
+  for (const char* folder :
+       {"C:\\Tools", "C:\\Bin\\", "C:/Bin/", "C:", "C:\\", "Tools", "\\\\host\\share"}) {
     const std::string platformJoin = pathToUtf8(pathFromUtf8(folder) / u8"Spine.com");
     EXPECT_EQ(joinLauncherPath(folder, "Spine.com"), platformJoin) << folder;
   }

@@ -19,7 +19,8 @@ using test::errorOf;
 using test::requestBody;
 using test::skeletonText;
 
-// The lines of the project file the test launcher writes: "cwd=..." then one "arg=..." per argument.
+// The lines of the project file the test launcher writes: "cwd=..." then one "arg=..." per
+// argument.
 struct StubProject {
   std::string cwd;
   std::vector<std::string> args;
@@ -43,8 +44,9 @@ std::string separator() { return pathToUtf8(std::filesystem::path("a") / "b").su
 
 TEST(RunSpineConversion, Version42PassesFullPathsAndPacksProjectThenImages) {
   test::PrivateTemp temp;
-  JsonValue body = requestBody(skeletonText("4.2.43", "./art"), "特效 hero",
-                               {{"b\\2.png", std::string("\x89PNG\r\n\x1a\n\0\xff", 10)}, {"a.png", ""}});
+  JsonValue body =
+      requestBody(skeletonText("4.2.43", "./art"), "特效 hero",
+                  {{"b\\2.png", std::string("\x89PNG\r\n\x1a\n\0\xff", 10)}, {"a.png", ""}});
   const ConvertResult result = runSpineConversion(body, test::spineStubPath());
   EXPECT_EQ(result.editorVersion, "4.2.43");
 
@@ -59,10 +61,13 @@ TEST(RunSpineConversion, Version42PassesFullPathsAndPacksProjectThenImages) {
   ASSERT_TRUE(files[0].data.starts_with("glimmer-stub-project\n")) << files[0].data;
   const StubProject project = parseStubProject(files[0].data);
   const std::string workspace = project.cwd;
-  EXPECT_TRUE(workspace.starts_with(pathToUtf8(temp.path()) + separator() + "glimmer-")) << workspace;
+  EXPECT_TRUE(workspace.starts_with(pathToUtf8(temp.path()) + separator() + "glimmer-"))
+      << workspace;
   const std::vector<std::string> expected = {
-      "--update", "4.2.xx",   "--input",  workspace + separator() + "特效 hero.json",
-      "--output", workspace + separator() + "特效 hero.spine", "--import", "特效 hero"};
+      "--update", "4.2.xx",
+      "--input",  workspace + separator() + "特效 hero.json",
+      "--output", workspace + separator() + "特效 hero.spine",
+      "--import", "特效 hero"};
   EXPECT_EQ(project.args, expected);
   EXPECT_TRUE(temp.leftovers().empty());
 }
@@ -78,8 +83,9 @@ TEST(RunSpineConversion, Version38PassesBareNamesInTheWorkspace) {
   EXPECT_EQ(files[0].name, "Old.spine");
   EXPECT_EQ(files[1].name, "images/x.png");
   const StubProject project = parseStubProject(files[0].data);
-  EXPECT_TRUE(project.cwd.starts_with(pathToUtf8(temp.path()) + separator() + "glimmer-")) << project.cwd;
-  const std::vector<std::string> expected = {"--update", "3.8.xx",     "--input",  "Old.json",
+  EXPECT_TRUE(project.cwd.starts_with(pathToUtf8(temp.path()) + separator() + "glimmer-"))
+      << project.cwd;
+  const std::vector<std::string> expected = {"--update", "3.8.xx",    "--input",  "Old.json",
                                              "--output", "Old.spine", "--import", "Old"};
   EXPECT_EQ(project.args, expected);
   EXPECT_TRUE(temp.leftovers().empty());
@@ -87,8 +93,8 @@ TEST(RunSpineConversion, Version38PassesBareNamesInTheWorkspace) {
 
 TEST(RunSpineConversion, EditorVersionFallsBackToThePattern) {
   test::PrivateTemp temp;
-  const ConvertResult result = runSpineConversion(requestBody(skeletonText("4.1"), "stub-no-version"),
-                                                  test::spineStubPath());
+  const ConvertResult result = runSpineConversion(
+      requestBody(skeletonText("4.1"), "stub-no-version"), test::spineStubPath());
   EXPECT_EQ(result.editorVersion, "4.1.xx");
   EXPECT_EQ(test::readZip(result.archive).at(0).name, "stub-no-version.spine");
   EXPECT_TRUE(temp.leftovers().empty());
@@ -106,7 +112,8 @@ TEST(RunSpineConversion, FailuresReportTheirMessageAndRemoveTheWorkspace) {
   };
   for (const auto& [name, expected] : cases) {
     const JsonValue body = requestBody(skeletonText("4.2"), name, {{"a.png", "A"}});
-    // Only the hanging launcher gets the short limit: a slow start elsewhere must not look like a hang.
+    // Only the hanging launcher gets the short limit: a slow start elsewhere must not look like a
+    // hang.
     const ProcessRunner runner = std::string(name) == "stub-hang" ? shortRunner : ProcessRunner();
     EXPECT_EQ(errorOf([&] { runSpineConversion(body, test::spineStubPath(), runner); }), expected);
     EXPECT_TRUE(temp.leftovers().empty()) << name;
@@ -114,12 +121,14 @@ TEST(RunSpineConversion, FailuresReportTheirMessageAndRemoveTheWorkspace) {
 
   const JsonValue body = requestBody(skeletonText("4.2"), "Hero", {{"a.png", "A"}});
   const std::string missing = pathToUtf8(temp.path() / "no-such-launcher.exe");
-  EXPECT_EQ(errorOf([&] { runSpineConversion(body, missing); }), "无法启动 Spine.com，请检查路径和权限");
+  EXPECT_EQ(errorOf([&] { runSpineConversion(body, missing); }),
+            "无法启动 Spine.com，请检查路径和权限");
   EXPECT_TRUE(temp.leftovers().empty());
 
   // A request refused while decoding never starts the launcher.
-  EXPECT_EQ(errorOf([&] { runSpineConversion(requestBody(skeletonText("4.4")), test::spineStubPath()); }),
-            "不支持的 Spine 版本：4.4");
+  EXPECT_EQ(
+      errorOf([&] { runSpineConversion(requestBody(skeletonText("4.4")), test::spineStubPath()); }),
+      "不支持的 Spine 版本：4.4");
   EXPECT_TRUE(temp.leftovers().empty());
 }
 
@@ -161,11 +170,14 @@ TEST(RedactSpineOutput, Table) {
       {"Licensed to:", "Spine 授权信息已隐藏"},
       {"Licensed to", "Licensed to"},
   };
-  for (const auto& [input, expected] : cases) EXPECT_EQ(redactSpineOutput(input), expected) << input;
+  for (const auto& [input, expected] : cases)
+    EXPECT_EQ(redactSpineOutput(input), expected) << input;
 }
 
 TEST(FindEditorVersion, FirstStartingLineWins) {
-  EXPECT_EQ(findEditorVersion("x\r\nStarting:  Spine   4.2.43\r\nStarting: Spine 3.8.99\n", "4.2.xx"), "4.2.43");
+  EXPECT_EQ(
+      findEditorVersion("x\r\nStarting:  Spine   4.2.43\r\nStarting: Spine 3.8.99\n", "4.2.xx"),
+      "4.2.43");
   EXPECT_EQ(findEditorVersion("starting:\tspine 4.1.07 (beta)", "4.1.xx"), "4.1.07");
   EXPECT_EQ(findEditorVersion("Starting Spine 4.2.43", "4.2.xx"), "4.2.xx");
   EXPECT_EQ(findEditorVersion("Starting: SpineX 4.2", "4.2.xx"), "4.2.xx");

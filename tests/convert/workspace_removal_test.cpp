@@ -66,16 +66,16 @@ TEST(WorkspaceRemoval, WindowsErrorsOfAHolderAreWaitedForAndOthersAreNot) {
     RemoveOutcome outcome;
   };
   const Case cases[] = {
-      {2, RemoveOutcome::removed},     // ERROR_FILE_NOT_FOUND: already gone
-      {3, RemoveOutcome::removed},     // ERROR_PATH_NOT_FOUND
-      {5, RemoveOutcome::busy},        // ERROR_ACCESS_DENIED: also a file whose deletion is pending
-      {32, RemoveOutcome::busy},       // ERROR_SHARING_VIOLATION
-      {33, RemoveOutcome::busy},       // ERROR_LOCK_VIOLATION
-      {145, RemoveOutcome::busy},      // ERROR_DIR_NOT_EMPTY: an entry inside is pending deletion
-      {303, RemoveOutcome::busy},      // ERROR_DELETE_PENDING
-      {19, RemoveOutcome::failed},     // ERROR_WRITE_PROTECT
-      {123, RemoveOutcome::failed},    // ERROR_INVALID_NAME
-      {1392, RemoveOutcome::failed},   // ERROR_FILE_CORRUPT
+      {2, RemoveOutcome::removed},    // ERROR_FILE_NOT_FOUND: already gone
+      {3, RemoveOutcome::removed},    // ERROR_PATH_NOT_FOUND
+      {5, RemoveOutcome::busy},       // ERROR_ACCESS_DENIED: also a file whose deletion is pending
+      {32, RemoveOutcome::busy},      // ERROR_SHARING_VIOLATION
+      {33, RemoveOutcome::busy},      // ERROR_LOCK_VIOLATION
+      {145, RemoveOutcome::busy},     // ERROR_DIR_NOT_EMPTY: an entry inside is pending deletion
+      {303, RemoveOutcome::busy},     // ERROR_DELETE_PENDING
+      {19, RemoveOutcome::failed},    // ERROR_WRITE_PROTECT
+      {123, RemoveOutcome::failed},   // ERROR_INVALID_NAME
+      {1392, RemoveOutcome::failed},  // ERROR_FILE_CORRUPT
   };
   for (const auto& c : cases) {
     EXPECT_EQ(workspace_files::removeOutcomeFromWindowsError(c.error), c.outcome) << c.error;

@@ -101,7 +101,9 @@ TEST(ConversionWorkspace, WriteFileIsBinaryTruncatingAndReportsTheCallersMessage
 // Restores the working directory when the test ends.
 class ScopedCurrentPath {
  public:
-  explicit ScopedCurrentPath(const fs::path& path) : old_(fs::current_path()) { fs::current_path(path); }
+  explicit ScopedCurrentPath(const fs::path& path) : old_(fs::current_path()) {
+    fs::current_path(path);
+  }
   ~ScopedCurrentPath() {
     std::error_code error;
     fs::current_path(old_, error);
@@ -129,7 +131,8 @@ TEST(ConversionWorkspace, DirectoryIsAbsoluteUnderARelativeTempFolder) {
 TEST(ConversionWorkspace, WindowsReparsePointsAreLinksToTheRemoval) {
   using workspace_files::EntryKind;
   using workspace_files::entryKindFromWindowsAttributes;
-  EXPECT_EQ(entryKindFromWindowsAttributes(0x10 | 0x400), EntryKind::link);  // junction, folder link
+  EXPECT_EQ(entryKindFromWindowsAttributes(0x10 | 0x400),
+            EntryKind::link);  // junction, folder link
   EXPECT_EQ(entryKindFromWindowsAttributes(0x20 | 0x400), EntryKind::link);  // file link
   EXPECT_EQ(entryKindFromWindowsAttributes(0x10), EntryKind::directory);
   EXPECT_EQ(entryKindFromWindowsAttributes(0x10 | 0x01), EntryKind::directory);  // read-only folder
@@ -166,11 +169,15 @@ TEST(SanitizeProjectName, Table) {
       {"\n\r\v\fhero", "hero"},
       {"特效", "特效"},
       {". a", " a"},
-      {std::string("a\0b\x1f" "c\x7f", 6), "a_b_c\x7f"},
+      {std::string("a\0b\x1f"
+                   "c\x7f",
+                   6),
+       "a_b_c\x7f"},
       {"./hero", "_hero"},
       {"hero.", "hero."},
   };
-  for (const auto& [input, expected] : cases) EXPECT_EQ(sanitizeProjectName(input), expected) << input;
+  for (const auto& [input, expected] : cases)
+    EXPECT_EQ(sanitizeProjectName(input), expected) << input;
 }
 
 }  // namespace

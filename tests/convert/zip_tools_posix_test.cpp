@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "convert/zip_writer.hpp"
-#include "support/store_zip_writer.hpp"
 #include "platform/text.hpp"
+#include "support/store_zip_writer.hpp"
 #include "support/test_helpers.hpp"
 
 namespace connector {

@@ -59,7 +59,8 @@ std::string builtArchive(const std::vector<ArchiveEntry>& entries, std::size_t r
   }
   if (entries.empty()) return std::string(builder.finish().view());
   return std::string(builder
-                         .finish(entries[0].name, std::string_view(reinterpret_cast<const char*>(entries[0].data.data()),
+                         .finish(entries[0].name, std::string_view(reinterpret_cast<const char*>(
+                                                                       entries[0].data.data()),
                                                                    entries[0].data.size()))
                          .view());
 }
@@ -69,7 +70,8 @@ std::string builtArchive(const std::vector<ArchiveEntry>& entries, std::size_t r
 std::string filledArchive(const std::vector<ArchiveEntry>& entries, std::size_t reserve) {
   StoreZipBuilder builder;
   builder.reserve(reserve);
-  for (std::size_t i = 1; i < entries.size(); ++i) builder.layoutEntry(entries[i].name, entries[i].data.size());
+  for (std::size_t i = 1; i < entries.size(); ++i)
+    builder.layoutEntry(entries[i].name, entries[i].data.size());
   const std::size_t count = builder.entryCount();
   std::atomic<std::size_t> taken{0};
   const auto fill = [&] {
@@ -87,7 +89,8 @@ std::string filledArchive(const std::vector<ArchiveEntry>& entries, std::size_t 
   }
   if (entries.empty()) return std::string(builder.finish().view());
   return std::string(builder
-                         .finish(entries[0].name, std::string_view(reinterpret_cast<const char*>(entries[0].data.data()),
+                         .finish(entries[0].name, std::string_view(reinterpret_cast<const char*>(
+                                                                       entries[0].data.data()),
                                                                    entries[0].data.size()))
                          .view());
 }
@@ -112,11 +115,13 @@ TEST(Crc32, EqualsTheByteWiseTableOnEveryLengthAndAlignment) {
   const std::vector<std::uint8_t> data = randomBytes(random, 4096 + 16);
   for (std::size_t length = 0; length <= 4096; ++length) {
     const std::size_t offset = length % 16;  // every alignment of the start
-    ASSERT_EQ(crc32(data.data() + offset, length), referenceCrc32(data.data() + offset, length)) << length;
+    ASSERT_EQ(crc32(data.data() + offset, length), referenceCrc32(data.data() + offset, length))
+        << length;
   }
   for (const std::size_t size : {std::size_t{1} << 20, (std::size_t{33} << 20) + 7}) {
     const std::vector<std::uint8_t> large = randomBytes(random, size);
-    EXPECT_EQ(crc32(large.data(), large.size()), referenceCrc32(large.data(), large.size())) << size;
+    EXPECT_EQ(crc32(large.data(), large.size()), referenceCrc32(large.data(), large.size()))
+        << size;
   }
 }
 
@@ -168,7 +173,8 @@ TEST(StoreZipBuilder, FailsLikeThePlainWriterInEntryOrder) {
 TEST(StoreZipBuilder, AFailedFillTakesItsEntryBack) {
   StoreZipBuilder builder;
   builder.addEntry("images/a", 2, [](std::uint8_t* out) { std::memcpy(out, "aa", 2); });
-  EXPECT_THROW(builder.addEntry("images/bad", 1000, [](std::uint8_t*) { throw std::runtime_error("bad data"); }),
+  EXPECT_THROW(builder.addEntry("images/bad", 1000,
+                                [](std::uint8_t*) { throw std::runtime_error("bad data"); }),
                std::runtime_error);
   builder.addEntry("images/c", 1, [](std::uint8_t* out) { *out = 'c'; });
   ASSERT_EQ(builder.entryCount(), 2u);
@@ -176,7 +182,9 @@ TEST(StoreZipBuilder, AFailedFillTakesItsEntryBack) {
   EXPECT_EQ(builder.entryData(0), "aa");
   EXPECT_EQ(builder.entryData(1), "c");
   const std::string archive(builder.finish("p.spine", "proj").view());
-  EXPECT_EQ(archive, referenceLike(archive, {{"p.spine", bytes("proj")}, {"images/a", bytes("aa")}, {"images/c", bytes("c")}}));
+  EXPECT_EQ(archive, referenceLike(archive, {{"p.spine", bytes("proj")},
+                                             {"images/a", bytes("aa")},
+                                             {"images/c", bytes("c")}}));
   EXPECT_EQ(builder.entryCount(), 0u);
 }
 
@@ -185,12 +193,15 @@ TEST(StoreZipBuilder, AnEntryLaidOutButNotFilledIsNeverFinished) {
   builder.layoutEntry("images/a", 2);
   builder.layoutEntry("images/b", 1);
   builder.fillEntry(1, [](std::uint8_t* out) { *out = 'b'; });
-  EXPECT_THROW(builder.fillEntry(0, [](std::uint8_t*) { throw std::runtime_error("bad data"); }), std::runtime_error);
+  EXPECT_THROW(builder.fillEntry(0, [](std::uint8_t*) { throw std::runtime_error("bad data"); }),
+               std::runtime_error);
   EXPECT_THROW(builder.finish("p.spine", "proj"), std::logic_error);
   builder.fillEntry(0, [](std::uint8_t* out) { std::memcpy(out, "aa", 2); });
   EXPECT_EQ(builder.entryData(0), "aa");
   const std::string archive(builder.finish("p.spine", "proj").view());
-  EXPECT_EQ(archive, referenceLike(archive, {{"p.spine", bytes("proj")}, {"images/a", bytes("aa")}, {"images/b", bytes("b")}}));
+  EXPECT_EQ(archive, referenceLike(archive, {{"p.spine", bytes("proj")},
+                                             {"images/a", bytes("aa")},
+                                             {"images/b", bytes("b")}}));
 }
 
 TEST(StoreZipWriter, EmptyListIsOnlyTheEndRecord) {
@@ -250,7 +261,8 @@ TEST(StoreZipWriter, OneEntryArchiveFieldByField) {
 }
 
 TEST(StoreZipWriter, EntriesKeepOrderOffsetsAndDuplicates) {
-  const auto archive = StoreZipWriter::write({{"first.bin", bytes("12345")}, {"b", {}}, {"b", bytes("z")}});
+  const auto archive =
+      StoreZipWriter::write({{"first.bin", bytes("12345")}, {"b", {}}, {"b", bytes("z")}});
   const std::size_t second = 30 + 9 + 5;
   EXPECT_EQ(textAt(archive, second, 4), "PK\x03\x04");
   EXPECT_EQ(read32(archive, second + 14), 0u);  // empty data: CRC 0, sizes 0
@@ -288,13 +300,21 @@ TEST(StoreZipWriter, ChineseNamesAreUtf8WithFlagInBothHeaders) {
 
 TEST(StoreZipWriter, NameNormalisation) {
   const std::pair<const char*, const char*> accepted[] = {
-      {"a\\b\\c.png", "a/b/c.png"}, {"./a.png", "a.png"},   {"././a.png", "a.png"},
-      {".\\a.png", "a.png"},        {"a/./b", "a/./b"},     {"a..b/..c", "a..b/..c"},
-      {"a/..", "a/.."},             {"./.", "."},            {"images//x", "images//x"},
+      {"a\\b\\c.png", "a/b/c.png"},
+      {"./a.png", "a.png"},
+      {"././a.png", "a.png"},
+      {".\\a.png", "a.png"},
+      {"a/./b", "a/./b"},
+      {"a..b/..c", "a..b/..c"},
+      {"a/..", "a/.."},
+      {"./.", "."},
+      {"images//x", "images//x"},
   };
-  for (const auto& [input, expected] : accepted) EXPECT_EQ(normalizeEntryName(input), expected) << input;
+  for (const auto& [input, expected] : accepted)
+    EXPECT_EQ(normalizeEntryName(input), expected) << input;
 
-  const char* rejected[] = {"", "/", "/x", "\\x", "..", "../x", "..\\x", "a/../b", "./../x", "./", "././"};
+  const char* rejected[] = {"",      "/",      "/x",     "\\x", "..",  "../x",
+                            "..\\x", "a/../b", "./../x", "./",  "././"};
   for (const char* input : rejected) {
     try {
       normalizeEntryName(input);

@@ -33,9 +33,16 @@ TEST(Base64, DecodesDataAndToleratesAnyTrailingPadding) {
     const char* text;
     std::string bytes;
   } cases[] = {
-      {"", ""},         {"QQ==", "A"},         {"QUI=", "AB"},          {"QUJD", "ABC"},
-      {"Q===", ""},     {"====", ""},          {"QUJDRA==", "ABCD"},    {"QUJDREU=", "ABCDE"},
-      {"+/+/", "\xFB\xFF\xBF"}, {"AAAA", std::string(3, '\0')},
+      {"", ""},
+      {"QQ==", "A"},
+      {"QUI=", "AB"},
+      {"QUJD", "ABC"},
+      {"Q===", ""},
+      {"====", ""},
+      {"QUJDRA==", "ABCD"},
+      {"QUJDREU=", "ABCDE"},
+      {"+/+/", "\xFB\xFF\xBF"},
+      {"AAAA", std::string(3, '\0')},
       {"QR==", "A"},  // leftover bits are dropped
   };
   for (const auto& c : cases) {
@@ -45,8 +52,8 @@ TEST(Base64, DecodesDataAndToleratesAnyTrailingPadding) {
 }
 
 TEST(Base64, RefusesMalformedText) {
-  for (const char* text : {"QQ", "QUJDR", "QUJ", "QQ==QQ==", "QQ=A", "=QQQ", "QU JD", "QUJD\nQUJD", "QUJD\r\n",
-                           "QU-_", "data:image/png;base64,QQ==", "QUJ\xC3\x84"}) {
+  for (const char* text : {"QQ", "QUJDR", "QUJ", "QQ==QQ==", "QQ=A", "=QQQ", "QU JD", "QUJD\nQUJD",
+                           "QUJD\r\n", "QU-_", "data:image/png;base64,QQ==", "QUJ\xC3\x84"}) {
     SCOPED_TRACE(text);
     EXPECT_EQ(faultOf([&] { decodeBase64(text); }), "图片数据格式无效");
     EXPECT_EQ(faultOf([&] { checkBase64(text); }), "图片数据格式无效");
@@ -65,7 +72,8 @@ TEST(Base64, EncodingRoundTripsEveryByte) {
 
 // The plain one-character-at-a-time decoder: a bit accumulator, padding only at the end.
 std::optional<std::string> referenceBase64(std::string_view text) {
-  static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const std::string alphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   if (text.size() % 4 != 0) return std::nullopt;
   std::string out;
   std::uint32_t accumulator = 0;
@@ -101,7 +109,8 @@ TEST(Base64, EqualsTheOneCharacterDecoderOnRandomText) {
         if (variant % 2 == 1) {
           text[random() % length] = strays[random() % strays.size()];
         } else {
-          for (std::size_t i = 0, n = 1 + random() % 3; i < n && i < length; ++i) text[length - 1 - i] = '=';
+          for (std::size_t i = 0, n = 1 + random() % 3; i < n && i < length; ++i)
+            text[length - 1 - i] = '=';
         }
       }
       SCOPED_TRACE(text);

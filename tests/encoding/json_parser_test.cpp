@@ -100,12 +100,15 @@ TEST(JsonParser, FaultsCarryTheirTextAndPosition) {
 
 TEST(JsonParser, ReadsValuesOfEveryKind) {
   const JsonValue value =
-      parseJson(R"( {"t":true,"f":false,"x":-12.5e1,"s":"hi","a":[1,[]],"o":{},"n":null})" "\r\n\t");
-  EXPECT_EQ(toJsonText(value, -1), R"({"a":[1,[]],"f":false,"n":null,"o":{},"s":"hi","t":true,"x":-125})");
+      parseJson(R"( {"t":true,"f":false,"x":-12.5e1,"s":"hi","a":[1,[]],"o":{},"n":null})"
+                "\r\n\t");
+  EXPECT_EQ(toJsonText(value, -1),
+            R"({"a":[1,[]],"f":false,"n":null,"o":{},"s":"hi","t":true,"x":-125})");
   EXPECT_TRUE(value.find("t")->asBool());
   EXPECT_TRUE(value.find("n")->isNull());
   // The last of a repeated key wins, whatever its type.
-  EXPECT_EQ(toJsonText(parseJson(R"({"b":[1],"a":{"x":1},"b":{}})"), -1), R"({"a":{"x":1},"b":{}})");
+  EXPECT_EQ(toJsonText(parseJson(R"({"b":[1],"a":{"x":1},"b":{}})"), -1),
+            R"({"a":{"x":1},"b":{}})");
 }
 
 TEST(JsonParser, StringEscapesAndRawBytes) {
@@ -181,7 +184,8 @@ struct CommaDecimal : std::numpunct<char> {
 };
 
 TEST(JsonParser, NumbersIgnoreTheProcessLocale) {
-  const std::locale previous = std::locale::global(std::locale(std::locale::classic(), new CommaDecimal));
+  const std::locale previous =
+      std::locale::global(std::locale(std::locale::classic(), new CommaDecimal));
   const std::string previousC = std::setlocale(LC_ALL, nullptr);
   // A real decimal-comma C locale, if this machine has one installed.
   const char* found = nullptr;
@@ -192,7 +196,8 @@ TEST(JsonParser, NumbersIgnoreTheProcessLocale) {
     }
   }
   if (found == nullptr) {
-    std::printf("note: no decimal-comma C locale installed; only the C++ global locale is changed\n");
+    std::printf(
+        "note: no decimal-comma C locale installed; only the C++ global locale is changed\n");
   } else {
     EXPECT_STREQ(std::localeconv()->decimal_point, ",") << found;
   }
@@ -352,8 +357,9 @@ TEST(JsonParserMembers, BuildsOnlyThePickedMembersAndChecksTheRest) {
       kSkeleton);
   EXPECT_EQ(toJsonText(picked, -1), R"({"skeleton":{"images":"./i/","spine":"3.8"}})");
   // The last occurrence wins, as in the full tree.
-  EXPECT_EQ(toJsonText(parseJsonMembers(R"({"skeleton":{"spine":"4.2"},"skeleton":7})", kSkeleton), -1),
-            R"({"skeleton":7})");
+  EXPECT_EQ(
+      toJsonText(parseJsonMembers(R"({"skeleton":{"spine":"4.2"},"skeleton":7})", kSkeleton), -1),
+      R"({"skeleton":7})");
   EXPECT_EQ(toJsonText(parseJsonMembers(R"({"a":1})", kSkeleton), -1), "{}");
   EXPECT_TRUE(parseJsonMembers(R"([{"skeleton":{}}])", kSkeleton).isNull());
   EXPECT_TRUE(parseJsonMembers(R"("skeleton")", kSkeleton).isNull());

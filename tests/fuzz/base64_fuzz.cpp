@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "support/base64_reference.hpp"
 #include "fuzz_support.hpp"
+#include "support/base64_reference.hpp"
 
 using namespace connector;
 
@@ -28,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string_view(reinterpret_cast<const char*>(decoded.data()), decoded.size()));
     fuzz::check(decodeBase64(again) == decoded, "decoded bytes survive another round trip");
   } catch (const std::runtime_error& error) {
-    fuzz::check(std::string_view(error.what()) == "图片数据格式无效", "the one Base64 failure message",
-                error.what());
+    fuzz::check(std::string_view(error.what()) == "图片数据格式无效",
+                "the one Base64 failure message", error.what());
   }
   return 0;
 }

@@ -54,16 +54,19 @@ JsonValue bodyFromLines(std::string_view text) {
 
 void checkStaged(const ConvertRequest& request) {
   const std::filesystem::path& workspace = request.workspace.directory();
-  fuzz::check(workspace.parent_path() == temporaryFolder(), "the workspace is in the temporary folder");
+  fuzz::check(workspace.parent_path() == temporaryFolder(),
+              "the workspace is in the temporary folder");
   fuzz::check(!request.projectName.empty(), "a project name");
-  fuzz::check(request.jsonPath.parent_path() == workspace && request.projectPath.parent_path() == workspace,
-              "project files directly in the workspace", request.projectName);
+  fuzz::check(
+      request.jsonPath.parent_path() == workspace && request.projectPath.parent_path() == workspace,
+      "project files directly in the workspace", request.projectName);
   fuzz::check(std::filesystem::is_regular_file(request.jsonPath), "the skeleton is staged");
   for (std::size_t i = 0; i < request.images.entryCount(); ++i) {
     const std::string& name = request.images.entryName(i);
     const std::filesystem::path file = (workspace / pathFromUtf8(name)).lexically_normal();
     fuzz::check(fuzz::staysInside(workspace, file), "an image stays in the workspace", name);
-    fuzz::check(std::filesystem::is_regular_file(file), "an image is staged where its entry says", name);
+    fuzz::check(std::filesystem::is_regular_file(file), "an image is staged where its entry says",
+                name);
   }
   // Only the one workspace exists, and everything written is inside it.
   for (const auto& item : std::filesystem::directory_iterator(temporaryFolder())) {
@@ -75,7 +78,8 @@ void checkStaged(const ConvertRequest& request) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setEnvironment("TMPDIR", pathToUtf8(temporaryFolder()));
-  fuzz::check(std::filesystem::temp_directory_path() == temporaryFolder(), "TMPDIR chooses the temporary folder");
+  fuzz::check(std::filesystem::temp_directory_path() == temporaryFolder(),
+              "TMPDIR chooses the temporary folder");
   return 0;
 }
 

@@ -33,7 +33,8 @@ inline void check(bool condition, const char* what, std::string_view detail = {}
 // a request split at every kind of boundary.
 class ChunkedSource : public ByteSource {
  public:
-  ChunkedSource(std::string_view bytes, std::uint8_t seed) : bytes_(bytes), seed_(seed), state_(seed) {}
+  ChunkedSource(std::string_view bytes, std::uint8_t seed)
+      : bytes_(bytes), seed_(seed), state_(seed) {}
 
   long receive(char* buffer, std::size_t size) override {
     if (bytes_.empty()) return 0;
@@ -56,8 +57,9 @@ class ChunkedSource : public ByteSource {
 // A folder of this process under the system temporary folder, created once and kept for the run.
 inline const std::filesystem::path& privateFolder(std::string_view name) {
   static const std::filesystem::path folder = [&] {
-    std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                 ("glimmer-fuzz-" + std::string(name) + "-" + std::to_string(::getpid()));
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() /
+        ("glimmer-fuzz-" + std::string(name) + "-" + std::to_string(::getpid()));
     std::filesystem::remove_all(path);
     std::filesystem::create_directories(path);
     return path;
@@ -66,8 +68,8 @@ inline const std::filesystem::path& privateFolder(std::string_view name) {
 }
 
 inline bool isEmptyFolder(const std::filesystem::path& path) {
-  return std::filesystem::is_directory(path) && std::filesystem::directory_iterator(path) ==
-                                                    std::filesystem::directory_iterator();
+  return std::filesystem::is_directory(path) &&
+         std::filesystem::directory_iterator(path) == std::filesystem::directory_iterator();
 }
 
 // True when path, taken lexically, names base itself or something below it.

@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int errorStatus = 0;
   const bool parsed = parseRequest(source, request, errorStatus);
   if (!parsed) {
-    fuzz::check(errorStatus == 0 || errorStatus == 400 || errorStatus == 413, "failure status is 400 or 413");
+    fuzz::check(errorStatus == 0 || errorStatus == 400 || errorStatus == 413,
+                "failure status is 400 or 413");
     return 0;
   }
   fuzz::check(errorStatus == 0, "success leaves the status alone");

@@ -18,15 +18,18 @@ namespace {
 bool sameValue(const JsonValue& a, const JsonValue& b) {
   if (a.type() != b.type()) return false;
   switch (a.type()) {
-    case JsonValue::Null: return true;
-    case JsonValue::Bool: return a.asBool() == b.asBool();
+    case JsonValue::Null:
+      return true;
+    case JsonValue::Bool:
+      return a.asBool() == b.asBool();
     case JsonValue::Number: {
       // Bit for bit, so that -0 and 0 are told apart.
       const double x = a.asNumber();
       const double y = b.asNumber();
       return std::memcmp(&x, &y, sizeof x) == 0;
     }
-    case JsonValue::String: return a.asString() == b.asString();
+    case JsonValue::String:
+      return a.asString() == b.asString();
     case JsonValue::Array: {
       const JsonArray& x = a.asArray();
       const JsonArray& y = b.asArray();

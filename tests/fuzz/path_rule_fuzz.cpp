@@ -41,29 +41,33 @@ void checkAcceptedPath(const std::string& path) {
     rest.remove_prefix(slash + 1);
   }
   try {
-    fuzz::check(checkRelativePath(path, kLabel) == elements, "an accepted path is accepted unchanged", path);
+    fuzz::check(checkRelativePath(path, kLabel) == elements,
+                "an accepted path is accepted unchanged", path);
   } catch (const std::runtime_error&) {
     fuzz::violated("an accepted path is accepted again", path);
   }
 
   const std::filesystem::path workspace = "/workspace";
-  fuzz::check(fuzz::staysInside(workspace, workspace / path), "an accepted path stays inside the workspace", path);
+  fuzz::check(fuzz::staysInside(workspace, workspace / path),
+              "an accepted path stays inside the workspace", path);
 }
 
 void checkRefusal(const std::runtime_error& error) {
   const std::string_view message = error.what();
-  fuzz::check(message == std::string(kLabel) + "路径无效" || message == std::string(kLabel) + "必须使用相对路径" ||
+  fuzz::check(message == std::string(kLabel) + "路径无效" ||
+                  message == std::string(kLabel) + "必须使用相对路径" ||
                   message == std::string(kLabel) + "路径不能超出工程目录",
               "a refusal is the label and one of the three reasons", message);
 }
 
 void checkProjectName(std::string_view text) {
   const std::string name = sanitizeProjectName(text);
-  fuzz::check(!name.empty() && name.front() != '.', "a project name is not empty and starts with no dot", name);
+  fuzz::check(!name.empty() && name.front() != '.',
+              "a project name is not empty and starts with no dot", name);
   fuzz::check(isValidUtf8(name), "a project name is UTF-8", name);
   for (const char c : name) {
-    fuzz::check(static_cast<unsigned char>(c) >= 0x20 && std::string_view("\\/:*?\"<>|").find(c) ==
-                                                            std::string_view::npos,
+    fuzz::check(static_cast<unsigned char>(c) >= 0x20 &&
+                    std::string_view("\\/:*?\"<>|").find(c) == std::string_view::npos,
                 "no control or reserved byte in a project name", name);
   }
   // The name is only ever used as the stem of the .json, .spine and .zip files.

@@ -9,10 +9,10 @@
 
 #include "api/pairing_registry.hpp"
 #include "api/router.hpp"
+#include "api/service.hpp"
 #include "fuzz_support.hpp"
 #include "http/request_parser.hpp"
 #include "http/response_writer.hpp"
-#include "api/service.hpp"
 #include "platform/environment.hpp"
 #include "platform/text.hpp"
 
@@ -54,8 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const HttpResponse response = makeRouteHandler(service(), registry)(request);
   fuzz::check(response.status >= 200 && response.status <= 599, "a final status");
   for (const auto& [name, value] : response.headers) {
-    fuzz::check(!name.empty() && name.find_first_of(std::string_view(":\r\n\0 ", 5)) == std::string::npos,
-                "a header name is one token", name);
+    fuzz::check(
+        !name.empty() && name.find_first_of(std::string_view(":\r\n\0 ", 5)) == std::string::npos,
+        "a header name is one token", name);
     fuzz::check(value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos,
                 "no CR, LF or NUL in a reply header", name + ": " + value);
   }

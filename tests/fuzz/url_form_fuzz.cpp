@@ -15,7 +15,8 @@ using namespace connector;
 namespace {
 
 void checkUrlFailure(const std::runtime_error& error) {
-  fuzz::check(std::string_view(error.what()) == "URL 编码无效", "the one URL failure message", error.what());
+  fuzz::check(std::string_view(error.what()) == "URL 编码无效", "the one URL failure message",
+              error.what());
 }
 
 }  // namespace

@@ -18,7 +18,8 @@ inline bool isWindowsDeviceName(std::string_view element) {
   }
   if (stem.size() < 4) return false;
   const std::string_view prefix = stem.substr(0, 3);
-  if (!equalsIgnoringAsciiCase(prefix, "COM") && !equalsIgnoringAsciiCase(prefix, "LPT")) return false;
+  if (!equalsIgnoringAsciiCase(prefix, "COM") && !equalsIgnoringAsciiCase(prefix, "LPT"))
+    return false;
   const std::string_view digit = stem.substr(3);
   if (digit.size() == 1) return digit[0] >= '0' && digit[0] <= '9';
   return digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3";

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "convert/zip_writer.hpp"
-#include "support/store_zip_writer.hpp"
 #include "fuzz_support.hpp"
+#include "support/store_zip_writer.hpp"
 
 using namespace connector;
 
@@ -19,7 +19,8 @@ namespace {
 
 // Element depth below the unpacking folder never drops under zero.
 bool staysInside(std::string_view name) {
-  if (name.empty() || name.front() == '/' || name.find('\\') != std::string_view::npos) return false;
+  if (name.empty() || name.front() == '/' || name.find('\\') != std::string_view::npos)
+    return false;
   long depth = 0;
   while (true) {
     const std::size_t slash = name.find('/');
@@ -36,7 +37,8 @@ bool staysInside(std::string_view name) {
 
 std::uint32_t read16(std::string_view bytes, std::size_t at) {
   fuzz::check(at + 2 <= bytes.size(), "archive field inside the archive");
-  return static_cast<std::uint8_t>(bytes[at]) | (std::uint32_t{static_cast<std::uint8_t>(bytes[at + 1])} << 8);
+  return static_cast<std::uint8_t>(bytes[at]) |
+         (std::uint32_t{static_cast<std::uint8_t>(bytes[at + 1])} << 8);
 }
 
 std::uint32_t read32(std::string_view bytes, std::size_t at) {
@@ -56,7 +58,8 @@ void checkArchive(std::string_view archive, const std::vector<ArchiveEntry>& ent
   fuzz::check(read32(archive, end) == 0x06054b50, "end record signature");
   fuzz::check(read16(archive, end + 10) == entries.size(), "entry count");
   std::size_t central = read32(archive, end + 16);
-  fuzz::check(central + read32(archive, end + 12) == end, "central directory ends at the end record");
+  fuzz::check(central + read32(archive, end + 12) == end,
+              "central directory ends at the end record");
   for (const ArchiveEntry& entry : entries) {
     const std::string name = normalizeEntryName(entry.name);
     fuzz::check(read32(archive, central) == 0x02014b50, "central header signature");
@@ -67,9 +70,11 @@ void checkArchive(std::string_view archive, const std::vector<ArchiveEntry>& ent
     const std::size_t local = read32(archive, central + 42);
     fuzz::check(read32(archive, local) == 0x04034b50, "local header signature");
     fuzz::check(read32(archive, local + 14) == crc, "local CRC");
-    fuzz::check(readText(archive, local + 30, read16(archive, local + 26)) == name, "local name", name);
+    fuzz::check(readText(archive, local + 30, read16(archive, local + 26)) == name, "local name",
+                name);
     const std::size_t dataSize = read32(archive, local + 22);
-    const std::string data = readText(archive, local + 30 + nameSize + read16(archive, local + 28), dataSize);
+    const std::string data =
+        readText(archive, local + 30 + nameSize + read16(archive, local + 28), dataSize);
     fuzz::check(data == std::string(entry.data.begin(), entry.data.end()), "stored data", name);
     central += 46 + nameSize;
   }
@@ -88,9 +93,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
       const std::string normalized = normalizeEntryName(name);
       fuzz::check(staysInside(normalized), "an accepted entry name stays inside", normalized);
-      accepted.push_back(ArchiveEntry{std::move(name), std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+      accepted.push_back(
+          ArchiveEntry{std::move(name), std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
     } catch (const std::runtime_error& error) {
-      fuzz::check(std::string_view(error.what()) == "ZIP 文件路径无效", "the one name failure message", error.what());
+      fuzz::check(std::string_view(error.what()) == "ZIP 文件路径无效",
+                  "the one name failure message", error.what());
     }
   }
   checkArchive(StoreZipWriter::write(accepted), accepted);

@@ -57,7 +57,8 @@ TEST(ResponseWriter, WritesTheReplyAsTheClientSeesIt) {
            std::string("\0\r\n\xff", 4)},
       {"a large body follows the body and is counted with it",
        {200, {}, "ab", ByteBuffer(std::string("PK\x03\x04\0", 5))},
-       "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 7\r\n\r\nabPK\x03\x04" + std::string(1, '\0')},
+       "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 7\r\n\r\nabPK\x03\x04" +
+           std::string(1, '\0')},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

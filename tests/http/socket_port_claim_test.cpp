@@ -73,7 +73,7 @@ TEST(PortClaim, BindsWithoutTheExclusiveOptionOnlyWhenNobodyListens) {
     const ListeningSocket::Opened claimed = claimPort(injected);
     EXPECT_EQ(calls, c.calls) << c.what;
     EXPECT_EQ(claimed.status, c.status) << c.what;
-    const std::string listener = !claimed.socket                     ? "none"
+    const std::string listener = !claimed.socket                      ? "none"
                                  : claimed.socket->bindsExclusively() ? "exclusive"
                                                                       : "shared";
     EXPECT_EQ(listener, c.listener) << c.what;

@@ -21,8 +21,11 @@ TEST(RetryWhileBusy, StopsAtTheFirstAnswerThatIsNotBusyOrAtTheLimit) {
       {"failed at once", {Attempt::Failed}, 5, Attempt::Failed, 1},
       {"busy, then done", {Attempt::Busy, Attempt::Busy, Attempt::Done}, 5, Attempt::Done, 3},
       {"busy, then failed", {Attempt::Busy, Attempt::Failed}, 5, Attempt::Failed, 2},
-      {"busy to the limit", {Attempt::Busy, Attempt::Busy, Attempt::Busy, Attempt::Done}, 3,
-       Attempt::Busy, 3},
+      {"busy to the limit",
+       {Attempt::Busy, Attempt::Busy, Attempt::Busy, Attempt::Done},
+       3,
+       Attempt::Busy,
+       3},
       {"done on the last try", {Attempt::Busy, Attempt::Busy, Attempt::Done}, 3, Attempt::Done, 3},
       {"one try only", {Attempt::Busy, Attempt::Done}, 1, Attempt::Busy, 1},
   };

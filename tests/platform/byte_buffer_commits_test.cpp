@@ -46,9 +46,9 @@ TEST(ByteBufferCommits, EachPageIsCommittedOnce) {
     std::vector<Commit> added;  // what this append commits
   } steps[] = {
       {100, {{0, kStep}}},
-      {kStep - 100, {}},                          // fills the first step exactly
+      {kStep - 100, {}},  // fills the first step exactly
       {1, {{kStep, kStep}}},
-      {3 * kStep, {{2 * kStep, 3 * kStep}}},      // several steps in one call
+      {3 * kStep, {{2 * kStep, 3 * kStep}}},  // several steps in one call
       {10, {}},
   };
   commits.clear();

@@ -27,11 +27,11 @@ TEST(Text, MalformedUtf8IsRepairedOrRefused) {
     std::size_t replacements;
   };
   const Case cases[] = {
-      {"\xFF", 1},          // never valid
-      {"\xC0\xAF", 2},      // overlong slash
-      {"\xED\xA0\x80", 3},  // encoded surrogate
-      {"\xE4\xB8", 1},      // truncated sequence
-      {"a\x80z", 1},        // stray continuation byte
+      {"\xFF", 1},              // never valid
+      {"\xC0\xAF", 2},          // overlong slash
+      {"\xED\xA0\x80", 3},      // encoded surrogate
+      {"\xE4\xB8", 1},          // truncated sequence
+      {"a\x80z", 1},            // stray continuation byte
       {"\xF4\x90\x80\x80", 4},  // past U+10FFFF
   };
   for (const auto& c : cases) {

@@ -45,10 +45,9 @@ TEST(ChildJobWin32, CountsTheProcessesStillActiveInTheJob) {
   ASSERT_TRUE(AssignProcessToJobObject(job.get(), process.get()));
   EXPECT_EQ(activeProcesses(job.get()), std::optional<std::uint32_t>(1));
   TerminateJobObject(job.get(), 1);
-  EXPECT_TRUE(waitUntilTreeGone([&job] { return activeProcesses(job.get()); },
-                                [](std::chrono::milliseconds pause) {
-                                  Sleep(static_cast<DWORD>(pause.count()));
-                                }));
+  EXPECT_TRUE(waitUntilTreeGone(
+      [&job] { return activeProcesses(job.get()); },
+      [](std::chrono::milliseconds pause) { Sleep(static_cast<DWORD>(pause.count())); }));
 }
 
 }  // namespace

@@ -48,8 +48,8 @@ class KillOnExit {
 TEST(ProcessRunnerPosix, DescendantHoldingThePipeDoesNotHoldTheRunnerAndEndsWithIt) {
   KillOnExit sleeper;
   // The runner's own limit only keeps a faulty runner from hanging the test.
-  const ProcessResult result = ProcessRunner(std::chrono::seconds(20))
-                                   .run("/bin/sh", {"-c", "sleep 600 & echo $!"}, {});
+  const ProcessResult result =
+      ProcessRunner(std::chrono::seconds(20)).run("/bin/sh", {"-c", "sleep 600 & echo $!"}, {});
   sleeper.pid = static_cast<pid_t>(std::stol(result.output.empty() ? "0" : result.output));
   EXPECT_FALSE(result.timedOut);
   EXPECT_EQ(result.exitCode, 0u);
@@ -67,7 +67,8 @@ TEST(ProcessRunnerPosix, OnlyStandardDescriptorsReachTheChild) {
   const int high = ::fcntl(std::stoi(low.value()), F_DUPFD, 200);
   ASSERT_GE(high, 200);
   const ProcessResult result = ProcessRunner().run(
-      spineStubPath(), {"--probe", low.value(), "--probe", std::to_string(high), "--import", "stub-handles"}, {});
+      spineStubPath(),
+      {"--probe", low.value(), "--probe", std::to_string(high), "--import", "stub-handles"}, {});
   ::close(high);
   EXPECT_EQ(result.exitCode, 0u) << result.output;
   const auto fds = result.output.find("fds=");

@@ -115,7 +115,8 @@ std::string grandchildOf(const std::string& output) {
   const auto start = output.find(key);
   if (start == std::string::npos) return {};
   const auto end = output.find('\n', start);
-  return output.substr(start + key.size(), end == std::string::npos ? end : end - start - key.size());
+  return output.substr(start + key.size(),
+                       end == std::string::npos ? end : end - start - key.size());
 }
 
 // Ends a process the runner should have ended, whatever the test found.
@@ -141,7 +142,8 @@ TEST(ProcessRunner, TimeOutEndsTheWholeTreeAndKeepsTheOutputReadBefore) {
 
 TEST(ProcessRunner, WhatTheChildLeavesRunningEndsWithIt) {
   EndOnExit grandchild;
-  const ProcessResult result = ProcessRunner().run(spineStubPath(), {"--import", "stub-tree-exit"}, {});
+  const ProcessResult result =
+      ProcessRunner().run(spineStubPath(), {"--import", "stub-tree-exit"}, {});
   grandchild.pid = grandchildOf(result.output);
   EXPECT_EQ(result.exitCode, 0u) << result.output;
   EXPECT_FALSE(result.timedOut);
@@ -174,8 +176,9 @@ TEST(ProcessRunner, StopRequestEndsTheWholeTreeAtOnce) {
   // Asked to stop before it starts: nothing is started at all.
   test::TempDirectory dir;
   const fs::path project = dir / "never.spine";
-  const ProcessResult early = ProcessRunner().run(
-      spineStubPath(), {"--output", pathToUtf8(project), "--import", "plain"}, {}, stop.get_token());
+  const ProcessResult early =
+      ProcessRunner().run(spineStubPath(), {"--output", pathToUtf8(project), "--import", "plain"},
+                          {}, stop.get_token());
   EXPECT_TRUE(early.cancelled);
   EXPECT_TRUE(early.output.empty());
   EXPECT_FALSE(fs::exists(project));
@@ -200,7 +203,8 @@ TEST(ProcessRunner, RelativeProgramIsFoundFromTheConnectorsDirectory) {
   ASSERT_FALSE(relative.empty());
   ASSERT_TRUE(relative.is_relative());
   // The child runs elsewhere; the program is still the one next to the connector's directory.
-  const ProcessResult result = ProcessRunner().run(pathToUtf8(relative), {"--import", "plain"}, dir.path());
+  const ProcessResult result =
+      ProcessRunner().run(pathToUtf8(relative), {"--import", "plain"}, dir.path());
   EXPECT_EQ(result.exitCode, 0u) << result.output;
   EXPECT_TRUE(result.output.starts_with("Starting: Spine")) << result.output;
 }
@@ -228,8 +232,9 @@ TEST(ProcessRunner, ChildRunsInTheGivenWorkingDirectory) {
   // A Chinese directory name; a bare --output name lands inside it.
   const fs::path workspace = dir / "\xE5\xB7\xA5\xE4\xBD\x9C \xE7\x9B\xAE\xE5\xBD\x95";
   fs::create_directory(workspace);
-  result = ProcessRunner().run(
-      spineStubPath(), {"--output", "\xE9\xA1\xB9\xE7\x9B\xAE.spine", "--import", "plain"}, workspace);
+  result = ProcessRunner().run(spineStubPath(),
+                               {"--output", "\xE9\xA1\xB9\xE7\x9B\xAE.spine", "--import", "plain"},
+                               workspace);
   ASSERT_EQ(result.exitCode, 0u) << result.output;
   const fs::path project = workspace / pathFromUtf8("\xE9\xA1\xB9\xE7\x9B\xAE.spine");
   ASSERT_TRUE(fs::exists(project));
@@ -240,7 +245,8 @@ TEST(ProcessRunner, EveryByteOfABurstArrivesAfterTheChildEnds) {
   // Racy by nature: the child exits while its last writes still sit in the pipe. Repeat.
   const std::size_t expectedSize = (1u << 20) + std::string("END-OF-BURST\n").size();
   for (int round = 0; round < 5; ++round) {
-    const ProcessResult result = ProcessRunner().run(spineStubPath(), {"--import", "stub-burst"}, {});
+    const ProcessResult result =
+        ProcessRunner().run(spineStubPath(), {"--import", "stub-burst"}, {});
     EXPECT_EQ(result.exitCode, 0u);
     ASSERT_EQ(result.output.size(), expectedSize) << "round " << round;
     EXPECT_TRUE(result.output.ends_with("\nEND-OF-BURST\n"));

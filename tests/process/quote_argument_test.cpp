@@ -17,10 +17,10 @@ TEST(QuoteArgument, ProducesTokensTheRuntimeParsesBack) {
       {"", L"\"\""},
       {"plain", L"\"plain\""},
       {"has space", L"\"has space\""},
-      {"dir\\", L"\"dir\\\\\""},                            // trailing backslash doubled
+      {"dir\\", L"\"dir\\\\\""},                              // trailing backslash doubled
       {"C:\\Program Files\\", L"\"C:\\Program Files\\\\\""},  // inner ones left alone
-      {"a\\\"b", L"\"a\\\\\\\"b\""},                        // a, three backslashes, quote, b
-      {"a\\\\\"b", L"\"a\\\\\\\\\\\"b\""},                  // two backslashes before a quote: five
+      {"a\\\"b", L"\"a\\\\\\\"b\""},                          // a, three backslashes, quote, b
+      {"a\\\\\"b", L"\"a\\\\\\\\\\\"b\""},  // two backslashes before a quote: five
       {"\"", L"\"\\\"\""},
       {"\\\\server\\share", L"\"\\\\server\\share\""},
       {"\xE4\xB8\xAD\xE6\x96\x87 \xE5\x8F\x82\xE6\x95\xB0", L"\"\u4E2D\u6587 \u53C2\u6570\""},

@@ -16,7 +16,8 @@ std::string encodeBase64(std::string_view bytes) {
   const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
   std::size_t i = 0;
   for (; i + 3 <= bytes.size(); i += 3) {
-    const std::uint32_t bits = (std::uint32_t{in[i]} << 16) | (std::uint32_t{in[i + 1]} << 8) | in[i + 2];
+    const std::uint32_t bits =
+        (std::uint32_t{in[i]} << 16) | (std::uint32_t{in[i + 1]} << 8) | in[i + 2];
     text += kBase64Alphabet[bits >> 18];
     text += kBase64Alphabet[(bits >> 12) & 0x3F];
     text += kBase64Alphabet[(bits >> 6) & 0x3F];

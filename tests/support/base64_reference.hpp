@@ -1,5 +1,6 @@
 #pragma once
-// Base64 in the shapes tests want: text from bytes, and bytes from text through the product's decoder.
+// Base64 in the shapes tests want: text from bytes, and bytes from text through the product's
+// decoder.
 #include <cstdint>
 #include <string>
 #include <string_view>

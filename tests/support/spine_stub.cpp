@@ -62,7 +62,8 @@ void printStarting(const StubOptions& options) {
 // this launcher: only whoever runs it may.
 [[noreturn]] void hang() {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(600);
-  while (std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  while (std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
   std::exit(0);
 }
 

@@ -10,7 +10,8 @@ namespace connector {
 std::string StoreZipWriter::write(const std::vector<ArchiveEntry>& entries) {
   constexpr std::size_t kHeaders = 30 + 46;
   std::size_t total = 22;
-  for (const ArchiveEntry& entry : entries) total += kHeaders + 2 * entry.name.size() + entry.data.size();
+  for (const ArchiveEntry& entry : entries)
+    total += kHeaders + 2 * entry.name.size() + entry.data.size();
   StoreZipBuilder builder;
   builder.reserve(total);
   const auto view = [](const std::vector<std::uint8_t>& data) {
@@ -22,8 +23,9 @@ std::string StoreZipWriter::write(const std::vector<ArchiveEntry>& entries) {
       if (!data.empty()) std::memcpy(out, data.data(), data.size());
     });
   }
-  const ByteBuffer archive =
-      entries.empty() ? builder.finish() : builder.finish(entries.front().name, view(entries.front().data));
+  const ByteBuffer archive = entries.empty()
+                                 ? builder.finish()
+                                 : builder.finish(entries.front().name, view(entries.front().data));
   return std::string(archive.view());
 }
 

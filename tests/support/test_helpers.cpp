@@ -39,9 +39,11 @@ std::filesystem::path TempDirectory::operator/(std::string_view utf8) const {
 }
 
 void ScopedEnvironment::set(std::string_view name, std::optional<std::string> value) {
-  // Environment values are read as text with no "unset" marker, so remember an empty value as unset.
+  // Environment values are read as text with no "unset" marker, so remember an empty value as
+  // unset.
   std::string old = readEnvironment(name);
-  saved_.push_back({std::string(name), old.empty() ? std::nullopt : std::optional<std::string>(old)});
+  saved_.push_back(
+      {std::string(name), old.empty() ? std::nullopt : std::optional<std::string>(old)});
   if (value) {
     setEnvironment(name, *value);
   } else {
