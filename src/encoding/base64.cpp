@@ -49,7 +49,8 @@ constexpr std::array<std::uint16_t, 65536> makeBase64Pairs() {
   return table;
 }
 
-constexpr std::array<std::uint16_t, 65536> kBase64Pairs = makeBase64Pairs();
+// Filled when the program starts: too many steps for every compiler's constant evaluation.
+const std::array<std::uint16_t, 65536> kBase64Pairs = makeBase64Pairs();
 
 std::uint64_t pairBits(const unsigned char* in) {
   return kBase64Pairs[static_cast<std::size_t>(in[0]) | static_cast<std::size_t>(in[1]) << 8];

@@ -8,7 +8,7 @@ namespace {
 
 // Sixteen bytes compared at once: SSE2 on x86-64, NEON on ARM, and on any other target the
 // compiler's own lowering to whole words, so the code stays the same everywhere.
-using Lanes = unsigned char [[gnu::vector_size(16)]];
+typedef unsigned char Lanes __attribute__((vector_size(16)));
 
 bool isSpecial(unsigned char byte) { return byte == '"' || byte == '\\' || byte < 0x20; }
 
