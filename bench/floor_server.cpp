@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 namespace {
 
 constexpr std::size_t kWritten = 128u * 1024 * 1024;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 bool sendAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -69,10 +71,14 @@ void serve(int client, std::size_t replyBytes) {
       length = std::strtoull(head.c_str() + at + 16, nullptr, 10);
     }
   }
-  // Fresh memory, as a server that owns no memory before the request has it.
-  char* body = static_cast<char*>(
-      ::mmap(nullptr, length + 1, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-  if (body == MAP_FAILED) return;
+  // Fresh memory, as a server that owns no memory before the request has it, in 2 MiB pages
+  // where the system offers them (fewer faults): the cheapest fresh memory there is.
+  const std::size_t mapped = length + 1 + kHugePage;
+  char* const region = static_cast<char*>(
+      ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  if (region == MAP_FAILED) return;
+  char* const body = region + (kHugePage - reinterpret_cast<std::uintptr_t>(region) % kHugePage);
+  ::madvise(body, length / kHugePage * kHugePage, MADV_HUGEPAGE);
   std::size_t have = head.size() - headEnd - 4;
   std::memcpy(body, head.data() + headEnd + 4, have);
   while (have < length) {
@@ -90,7 +96,7 @@ void serve(int client, std::size_t replyBytes) {
     static constexpr char kFailed[] = "HTTP/1.1 500 Failed\r\nContent-Length: 0\r\n\r\n";
     sendAll(client, kFailed, sizeof kFailed - 1);
   }
-  ::munmap(body, length + 1);
+  ::munmap(region, mapped);
 }
 
 }  // namespace

@@ -12,12 +12,17 @@ g++ -std=c++20 -O2 -I tests -I src -o build/bench/spine-stub \
   tests/support/spine_stub.cpp tests/support/spine_stub_main_posix.cpp \
   tests/support/spine_stub_os_posix.cpp src/platform/text.cpp
 g++ -std=c++20 -O2 -o build/bench/floor-server bench/floor_server.cpp
-# nginx is the health rate's yardstick; only the bench needs it.
-if ! command -v nginx >/dev/null && [ ! -x /usr/sbin/nginx ]; then
+# wrk drives the health rate and nginx is its yardstick; only the bench needs them.
+missing=()
+command -v wrk >/dev/null || missing+=(wrk)
+command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] || missing+=(nginx-light)
+if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ]; then
-    apt-get install -y -qq nginx-light >/dev/null || echo "nginx-light could not be installed"
+    apt-get install -y -qq "${missing[@]}" >/dev/null ||
+      { apt-get update -qq && apt-get install -y -qq "${missing[@]}" >/dev/null; } ||
+      echo "could not install ${missing[*]}"
   else
-    echo "nginx is not installed and this is not root: apt-get install nginx-light"
+    echo "not installed and this is not root: apt-get install ${missing[*]}"
   fi
 fi
 nginx=$(command -v nginx || { [ -x /usr/sbin/nginx ] && echo /usr/sbin/nginx; } || true)

@@ -8,12 +8,12 @@
 namespace connector {
 namespace {
 
-// Windows hands out address space in 64 KiB steps; memory is made writable in the same steps so
-// that bytes arriving in small pieces do not cost a system call each.
+// Windows hands out address space in 64 KiB steps; memory is made writable in steps of at least
+// that so that bytes arriving in small pieces do not cost a system call each.
 constexpr std::size_t kStep = 65536;
 
-std::size_t roundUp(std::size_t bytes) {
-  const std::size_t rounded = (bytes + kStep - 1) / kStep * kStep;
+std::size_t roundUp(std::size_t bytes, std::size_t step = kStep) {
+  const std::size_t rounded = (bytes + step - 1) / step * step;
   if (rounded < bytes) throw std::bad_alloc();
   return rounded;
 }
@@ -72,7 +72,11 @@ char* ByteBuffer::room(std::size_t n) {
   }
   if (end > committed_) {
     // Only the pages past those made writable before: the system would walk them all again.
-    const std::size_t bytes = std::min(roundUp(end), reserved_);
+    // Small buffers in small steps: a client that sends a little costs a little. Past one of the
+    // system's steps, whole steps (on Linux, 2 MiB that one page can back).
+    const std::size_t systemStep = address_space::commitStep();
+    const std::size_t bytes =
+        std::min(roundUp(end, end > systemStep ? systemStep : kStep), reserved_);
     if (!address_space::commit(base_ + committed_, bytes - committed_)) throw std::bad_alloc();
     committed_ = bytes;
   }

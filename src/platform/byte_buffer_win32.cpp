@@ -3,6 +3,9 @@
 
 namespace connector::address_space {
 
+// Commit is charged against the system's limit as soon as it is made: small steps.
+std::size_t commitStep() noexcept { return 65536; }
+
 void* reserve(std::size_t bytes) noexcept {
   return ::VirtualAlloc(nullptr, bytes, MEM_RESERVE, PAGE_NOACCESS);
 }

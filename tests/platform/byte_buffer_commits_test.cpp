@@ -20,10 +20,12 @@ struct Commit {
 
 char* rangeBase = nullptr;
 std::vector<Commit> commits;
+std::size_t systemStep = 65536;
 
 }  // namespace
 
 namespace address_space {
+std::size_t commitStep() noexcept { return systemStep; }
 void* reserve(std::size_t bytes) noexcept {
   rangeBase = static_cast<char*>(std::malloc(bytes));
   return rangeBase;
@@ -52,6 +54,7 @@ TEST(ByteBufferCommits, EachPageIsCommittedOnce) {
       {10, {}},
   };
   commits.clear();
+  systemStep = kStep;
   ByteBuffer buffer;
   buffer.reserve(64 * kStep);
   std::vector<Commit> expected;
@@ -61,6 +64,18 @@ TEST(ByteBufferCommits, EachPageIsCommittedOnce) {
     EXPECT_EQ(commits, expected) << "after appending " << step.append;
   }
   EXPECT_EQ(buffer.committed(), 5 * kStep);
+}
+
+// A system with a larger step gets whole steps once the buffer is past one, never past the room.
+TEST(ByteBufferCommits, CommitsInTheSystemsStepWithinTheRoom) {
+  commits.clear();
+  systemStep = 4 * kStep;
+  ByteBuffer buffer;
+  buffer.reserve(6 * kStep);
+  buffer.append("x");
+  buffer.append(std::string(5 * kStep, 'y'));
+  EXPECT_EQ(commits, (std::vector<Commit>{{0, kStep}, {kStep, 5 * kStep}}));
+  systemStep = kStep;
 }
 
 }  // namespace

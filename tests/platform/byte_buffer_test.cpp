@@ -31,7 +31,7 @@ TEST(ByteBuffer, TakesMemoryAsBytesAreWrittenWithinItsRoom) {
   EXPECT_EQ(buffer.data(), start);  // growing within the room moves nothing
   EXPECT_EQ(buffer.view().substr(0, bytes.size()), bytes);
   EXPECT_EQ(buffer.view().substr(bytes.size()), pattern(3u << 20));
-  EXPECT_LT(buffer.committed(), 4u << 20);
+  EXPECT_LT(buffer.committed(), 8u << 20);  // the system's step may be 2 MiB
 }
 
 // Past its room, or without any, the bytes move to a larger range and stay whole; truncated
