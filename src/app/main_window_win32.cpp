@@ -1,7 +1,6 @@
 #include "app/main_window_win32.hpp"
 
 #include <filesystem>
-#include <mutex>
 #include <system_error>
 #include <utility>
 

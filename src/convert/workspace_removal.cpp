@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "platform/busy_retry.hpp"
+
 namespace connector::workspace_removal {
 namespace {
 
@@ -43,14 +45,19 @@ RemoveOutcome removalPass(const std::filesystem::path& directory) noexcept {
 
 bool removeWithRetries(const std::function<RemoveOutcome()>& pass,
                        const std::function<void(std::chrono::milliseconds)>& pause) {
-  std::chrono::milliseconds waited{0};
-  for (;;) {
-    const RemoveOutcome outcome = pass();
-    if (outcome == RemoveOutcome::removed) return true;
-    if (outcome == RemoveOutcome::failed || waited >= kRetryLimit) return false;
-    pause(kRetryPause);
-    waited += kRetryPause;
-  }
+  const auto attempt = [&pass] {
+    switch (pass()) {
+      case RemoveOutcome::removed:
+        return Attempt::Done;
+      case RemoveOutcome::busy:
+        return Attempt::Busy;
+      case RemoveOutcome::failed:
+        break;
+    }
+    return Attempt::Failed;
+  };
+  const int tries = static_cast<int>(kRetryLimit / kRetryPause) + 1;  // the first and 40 more
+  return retryWhileBusy(attempt, {tries, kRetryPause}, pause) == Attempt::Done;
 }
 
 void removeWorkspace(const std::filesystem::path& directory) noexcept {
