@@ -117,6 +117,36 @@ RemoveOutcome removeOutcomeFromWindowsError(std::uint32_t error) noexcept {
   }
 }
 
+std::wstring extendedLengthPath(std::wstring_view path) {
+  const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  const bool drive = path.size() >= 3 && path[1] == L':' && separator(path[2]) &&
+                     ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
+  const bool share = path.size() >= 3 && separator(path[0]) && separator(path[1]) &&
+                     path[2] != L'?' && path[2] != L'.' && !separator(path[2]);
+  if (!drive && !share) return std::wstring(path);
+
+  std::wstring result =
+      drive ? std::wstring(L"\\\\?\\") + path[0] + L':' : std::wstring(L"\\\\?\\UNC");
+  std::size_t top = result.size();  // ".." never climbs above the drive, or server and share
+  int names = share ? 2 : 0;        // server and share, still to come
+  for (std::size_t at = drive ? 3 : 2; at <= path.size();) {
+    std::size_t end = at;
+    while (end < path.size() && !separator(path[end])) ++end;
+    const std::wstring_view step = path.substr(at, end - at);
+    at = end + 1;
+    if (step.empty() || (names == 0 && step == L".")) continue;
+    if (names == 0 && step == L"..") {
+      if (result.size() > top) result.erase(result.rfind(L'\\'));
+      continue;
+    }
+    result += L'\\';
+    result += step;
+    if (names > 0 && --names == 0) top = result.size();
+  }
+  if (drive && result.size() == top) result += L'\\';  // the drive's root itself
+  return result;
+}
+
 }  // namespace workspace_files
 
 }  // namespace connector

@@ -3,7 +3,9 @@
 // look inside while Spine runs) and a removal that never leaves the tree through a link.
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace connector::workspace_files {
 
@@ -25,6 +27,10 @@ enum class EntryKind { missing, link, directory, other };
 // itself and never entered.
 EntryKind entryKind(const std::filesystem::path& path) noexcept;
 
+// The entries of a directory as full paths, without "." and ".."; empty when it cannot be read.
+// Windows reads it in the extended-length form, so entries past 260 characters are listed too.
+std::vector<std::filesystem::path> directoryEntries(const std::filesystem::path& path) noexcept;
+
 enum class RemoveOutcome {
   removed,  // gone, or already was
   busy,     // held for now by another program; it may go if tried again soon
@@ -40,5 +46,10 @@ EntryKind entryKindFromWindowsAttributes(std::uint32_t attributes) noexcept;
 // violation and access denied (also what a file pending deletion gives) pass once the holder
 // lets go, and a folder is not empty while an entry inside is still pending deletion.
 RemoveOutcome removeOutcomeFromWindowsError(std::uint32_t error) noexcept;
+// Windows' extended-length form of a full path ("\\?\C:\..." or "\\?\UNC\server\share\..."), which
+// the file calls take past 260 characters (folders past 248) whatever the system's settings. The
+// system does not tidy such a path, so separators become backslashes and "." and ".." steps are
+// resolved here. Any other path (relative, a device path, already extended) is returned as it is.
+std::wstring extendedLengthPath(std::wstring_view path);
 
 }  // namespace connector::workspace_files

@@ -55,6 +55,20 @@ EntryKind entryKind(const std::filesystem::path& path) noexcept {
   return EntryKind::other;
 }
 
+std::vector<std::filesystem::path> directoryEntries(const std::filesystem::path& path) noexcept {
+  std::vector<std::filesystem::path> entries;
+  try {
+    std::error_code error;
+    std::filesystem::directory_iterator it(path, error);
+    for (const std::filesystem::directory_iterator end; !error && it != end; it.increment(error)) {
+      entries.push_back(it->path());
+    }
+  } catch (...) {
+    // No memory for the list: the entries found so far.
+  }
+  return entries;
+}
+
 // Nothing holds a name against its removal here, but a descendant that left the process group
 // may still be adding to a folder.
 RemoveOutcome removeEntry(const std::filesystem::path& path) noexcept {

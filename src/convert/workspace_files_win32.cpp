@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <chrono>
+#include <string>
 
 #include "convert/workspace_files.hpp"
 #include "platform/busy_retry.hpp"
@@ -21,6 +22,11 @@ bool writeAndClose(UniqueHandle file, std::string_view bytes) noexcept {
   return CloseHandle(file.release()) != 0;
 }
 
+// Every call takes the extended form: an image path may take the full path past 260 characters.
+std::wstring systemName(const std::filesystem::path& path) {
+  return extendedLengthPath(path.native());
+}
+
 // A scanner that opens a staged file for a moment without write sharing is waited out.
 constexpr RetryLimit kSharingRetry{10, std::chrono::milliseconds(20)};
 
@@ -29,16 +35,17 @@ constexpr RetryLimit kSharingRetry{10, std::chrono::milliseconds(20)};
 UniqueHandle openForWriting(const std::filesystem::path& path, DWORD disposition) noexcept {
   UniqueHandle file;
   try {
+    const std::wstring name = systemName(path);
     retryWhileBusy(
         [&] {
-          file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+          file.reset(CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                  nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
           if (file) return Attempt::Done;
           return GetLastError() == ERROR_SHARING_VIOLATION ? Attempt::Busy : Attempt::Failed;
         },
         kSharingRetry);
   } catch (...) {
-    // No memory for the retry: whatever the last try gave.
+    // No memory for the name or the retry: whatever the last try gave.
   }
   return file;
 }
@@ -91,7 +98,11 @@ class PrivateSecurity {
 bool createPrivateDirectory(const std::filesystem::path& path) noexcept {
   PrivateSecurity security;
   if (security.attributes() == nullptr) return false;
-  return CreateDirectoryW(path.c_str(), security.attributes()) != 0;
+  try {
+    return CreateDirectoryW(systemName(path).c_str(), security.attributes()) != 0;
+  } catch (...) {
+    return false;  // no memory for the name
+  }
 }
 
 bool createNewPrivateFile(const std::filesystem::path& path) noexcept {
@@ -110,19 +121,45 @@ bool fillNewPrivateFile(const std::filesystem::path& path, std::string_view byte
 // The standard library's status follows junctions and reports them as plain directories, so
 // the attribute bits are read here.
 EntryKind entryKind(const std::filesystem::path& path) noexcept {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::missing;
-  return entryKindFromWindowsAttributes(attributes);
+  try {
+    const DWORD attributes = GetFileAttributesW(systemName(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::missing;
+    return entryKindFromWindowsAttributes(attributes);
+  } catch (...) {
+    return EntryKind::other;  // no memory for the name: neither entered nor taken as gone
+  }
+}
+
+std::vector<std::filesystem::path> directoryEntries(const std::filesystem::path& path) noexcept {
+  std::vector<std::filesystem::path> entries;
+  try {
+    WIN32_FIND_DATAW found;
+    const UniqueFind search(FindFirstFileExW(systemName(path / L"*").c_str(), FindExInfoBasic,
+                                             &found, FindExSearchNameMatch, nullptr, 0));
+    if (!search) return entries;
+    do {
+      const std::wstring_view name = found.cFileName;
+      if (name != L"." && name != L"..") entries.push_back(path / name);
+    } while (FindNextFileW(search.get(), &found));
+  } catch (...) {
+    // No memory for the list: the entries found so far.
+  }
+  return entries;
 }
 
 // A junction or directory link carries the directory bit and goes with RemoveDirectoryW, which
 // removes the link, not its target.
 RemoveOutcome removeEntry(const std::filesystem::path& path) noexcept {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return removeOutcomeFromWindowsError(GetLastError());
-  const BOOL removed = attributes & FILE_ATTRIBUTE_DIRECTORY ? RemoveDirectoryW(path.c_str())
-                                                             : DeleteFileW(path.c_str());
-  return removed ? RemoveOutcome::removed : removeOutcomeFromWindowsError(GetLastError());
+  try {
+    const std::wstring name = systemName(path);
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return removeOutcomeFromWindowsError(GetLastError());
+    const BOOL removed = attributes & FILE_ATTRIBUTE_DIRECTORY ? RemoveDirectoryW(name.c_str())
+                                                               : DeleteFileW(name.c_str());
+    return removed ? RemoveOutcome::removed : removeOutcomeFromWindowsError(GetLastError());
+  } catch (...) {
+    return RemoveOutcome::failed;  // no memory for the name
+  }
 }
 
 }  // namespace connector::workspace_files

@@ -18,12 +18,8 @@ constexpr std::chrono::milliseconds kRetryLimit{1000};
 void removeTree(const std::filesystem::path& path, bool& held) noexcept {
   try {
     if (workspace_files::entryKind(path) == workspace_files::EntryKind::directory) {
-      std::error_code error;
-      std::filesystem::directory_iterator it(path, error);
-      const std::filesystem::directory_iterator end;
-      while (!error && it != end) {
-        removeTree(it->path(), held);
-        it.increment(error);
+      for (const std::filesystem::path& entry : workspace_files::directoryEntries(path)) {
+        removeTree(entry, held);
       }
     }
     if (workspace_files::removeEntry(path) == RemoveOutcome::busy) held = true;

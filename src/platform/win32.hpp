@@ -63,6 +63,12 @@ struct GdiObjectTraits {
   static bool valid(Value o) noexcept { return o != nullptr; }
   static void close(Value o) noexcept { DeleteObject(o); }
 };
+struct FindTraits {
+  using Value = HANDLE;
+  static Value invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool valid(Value h) noexcept { return h != INVALID_HANDLE_VALUE; }
+  static void close(Value h) noexcept { FindClose(h); }
+};
 struct ModuleTraits {
   using Value = HMODULE;
   static Value invalid() noexcept { return nullptr; }
@@ -73,6 +79,7 @@ struct ModuleTraits {
 using UniqueHandle = UniqueResource<HandleTraits>;
 using UniqueSocket = UniqueResource<SocketTraits>;
 using UniqueGdiObject = UniqueResource<GdiObjectTraits>;
+using UniqueFind = UniqueResource<FindTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 
 }  // namespace connector

@@ -140,6 +140,27 @@ TEST(ConversionWorkspace, WindowsReparsePointsAreLinksToTheRemoval) {
   EXPECT_EQ(entryKindFromWindowsAttributes(0x80), EntryKind::other);
 }
 
+// Windows takes a path past 260 characters only in the extended form, which it does not tidy.
+TEST(ConversionWorkspace, WindowsPathsTakeTheExtendedLengthForm) {
+  const std::pair<std::wstring, std::wstring> cases[] = {
+      {L"C:\\Temp\\glimmer-1\\images/a.png", L"\\\\?\\C:\\Temp\\glimmer-1\\images\\a.png"},
+      {L"c:/a//./b/../c/", L"\\\\?\\c:\\a\\c"},
+      {L"C:\\", L"\\\\?\\C:\\"},
+      {L"C:\\..\\..", L"\\\\?\\C:\\"},  // never above the drive
+      {L"\\\\server\\share\\t\\x.png", L"\\\\?\\UNC\\server\\share\\t\\x.png"},
+      {L"\\\\server\\share\\..\\..\\x", L"\\\\?\\UNC\\server\\share\\x"},  // nor above the share
+      {L"\\\\?\\C:\\already", L"\\\\?\\C:\\already"},
+      {L"\\\\.\\pipe\\name", L"\\\\.\\pipe\\name"},
+      {L"relative\\a.png", L"relative\\a.png"},
+      {L"C:drive-relative", L"C:drive-relative"},
+      {L"\\rooted", L"\\rooted"},
+      {L"", L""},
+  };
+  for (const auto& [path, extended] : cases) {
+    EXPECT_EQ(workspace_files::extendedLengthPath(path), extended) << pathToUtf8(path);
+  }
+}
+
 TEST(ConversionWorkspace, TempFolderThatIsNotAFolderFails) {
   test::TempDirectory temp;
   const auto file = temp / "not-a-folder";
