@@ -1,6 +1,7 @@
 #include "http/connection_pool.hpp"
 
 #include <algorithm>
+#include <exception>
 #include <utility>
 
 #include "http/connection.hpp"
@@ -23,119 +24,156 @@ ConnectionPool::ConnectionPool(std::size_t slots, std::size_t waitingPlaces,
       sendTimeout_(sendTimeout) {}
 
 ConnectionPool::~ConnectionPool() {
+  close();
   {
     const std::lock_guard guard(lock_);
     quitting_ = true;
   }
-  close();
-  threads_.clear();  // each thread serves what is left (cancelled at once), then ends
+  called_.notify_all();
+  threads_.clear();  // each thread finishes what it serves (cancelled at once), then ends
 }
 
-bool ConnectionPool::takeSlot() {
-  std::unique_lock guard(lock_);
-  // Rechecked now and then as well: a lost wake-up must not stop the server accepting for good.
-  while (!slotFreed_.wait_for(guard, kRecheck, [this] { return closed_ || taken_ < slots_; })) {
-  }
-  if (closed_) return false;
-  ++taken_;
-  return true;
-}
-
-void ConnectionPool::giveBackSlot() {
-  {
-    const std::lock_guard guard(lock_);
-    --taken_;
-  }
-  slotFreed_.notify_all();
-}
-
-void ConnectionPool::serve(std::unique_ptr<StreamSocket> socket, std::shared_ptr<void> tlsContext,
-                           const RouteHandler& handler) {
-  std::unique_lock guard(lock_);
-  const std::size_t before = waiting_.size();
+void ConnectionPool::open(ListeningSocket& listener, std::shared_ptr<void> tlsContext,
+                          RouteHandler handler) {
+  auto service =
+      std::make_shared<const Service>(Service{std::move(tlsContext), std::move(handler)});
+  const std::lock_guard guard(lock_);
+  listener_ = &listener;
+  service_ = std::move(service);
+  backoff_.afterSuccess();
+  closed_ = false;
   try {
-    if (closed_) socket->cancel();
-    waiting_.push_back(ConnectionJob{std::move(socket), std::move(tlsContext), handler});
-    if (idleThreads_ < waiting_.size()) {
-      threads_.push_back(std::make_unique<WorkerThread>([this] { work(); }));
-    }
+    callAcceptor();
   } catch (...) {
-    std::deque<ConnectionJob> unserved;  // closes its connection outside the lock
-    if (waiting_.size() > before) {
-      unserved.push_back(std::move(waiting_.back()));
-      waiting_.pop_back();
-    }
-    --taken_;
-    guard.unlock();
-    slotFreed_.notify_all();
+    closed_ = true;
+    listener_ = nullptr;
+    calls_ = 0;
     throw;
   }
-  guard.unlock();
-  workReady_.notify_one();
 }
 
 void ConnectionPool::close() {
-  {
-    const std::lock_guard guard(lock_);
-    closed_ = true;
-    for (ConnectionJob& job : waiting_) job.socket->cancel();
-    for (StreamSocket* socket : serving_) socket->cancel();
+  std::unique_lock guard(lock_);
+  if (closed_) return;
+  closed_ = true;
+  calls_ = 0;
+  listener_->wake();
+  for (StreamSocket* socket : serving_) socket->cancel();
+  called_.notify_all();  // ends the pauses after failed accepts
+  while (!changed_.wait_for(guard, kRecheck, [this] { return accepting_ == 0; })) {
   }
-  slotFreed_.notify_all();
-  workReady_.notify_all();
-}
-
-void ConnectionPool::reopen() {
-  const std::lock_guard guard(lock_);
-  closed_ = false;
+  listener_ = nullptr;
 }
 
 bool ConnectionPool::waitUntilIdle(std::chrono::milliseconds limit) {
   std::unique_lock guard(lock_);
-  return slotFreed_.wait_for(guard, limit, [this] { return taken_ == 0 && aside_ == 0; });
+  return changed_.wait_for(guard, limit, [this] { return taken_ == 0 && aside_ == 0; });
+}
+
+bool ConnectionPool::acceptorWanted() const {
+  return !closed_ && accepting_ + calls_ == 0 && taken_ + calls_ < slots_;
+}
+
+void ConnectionPool::callAcceptor() {
+  if (!acceptorWanted()) return;
+  ++calls_;
+  if (idle_ >= calls_) {
+    called_.notify_all();
+    return;
+  }
+  try {
+    threads_.push_back(std::make_unique<WorkerThread>([this] { work(); }));
+  } catch (...) {
+    --calls_;
+    throw;
+  }
 }
 
 void ConnectionPool::work() {
   std::unique_lock guard(lock_);
+  bool holdsSlot = false;
   while (true) {
-    ++idleThreads_;
-    while (
-        !workReady_.wait_for(guard, kRecheck, [this] { return quitting_ || !waiting_.empty(); })) {
+    if (!holdsSlot) {
+      ++idle_;
+      while (!called_.wait_for(guard, kRecheck, [this] { return quitting_ || calls_ > 0; })) {
+      }
+      --idle_;
+      if (quitting_) return;
+      --calls_;
+      ++taken_;
+      holdsSlot = true;
     }
-    --idleThreads_;
-    if (waiting_.empty()) return;  // quitting, nothing left to serve
-    ConnectionJob job = std::move(waiting_.front());
-    waiting_.pop_front();
-    serving_.push_back(job.socket.get());
+    if (closed_) {
+      holdsSlot = false;
+      --taken_;
+      changed_.notify_all();
+      continue;
+    }
+
+    ++accepting_;
+    ListeningSocket* const listener = listener_;
+    guard.unlock();
+    std::unique_ptr<StreamSocket> connection = listener->accept();
+    guard.lock();
+    if (!connection) {
+      // Stopped, or failing (no descriptors left, for example): paused without spinning, and
+      // still counted as accepting so that no other thread is sent to fail as well.
+      if (!closed_) {
+        const std::chrono::milliseconds pause = backoff_.afterFailure();
+        called_.wait_for(guard, pause, [this] { return closed_; });
+      }
+      --accepting_;
+      changed_.notify_all();
+      continue;
+    }
+    --accepting_;
+    backoff_.afterSuccess();
+    if (closed_) connection->cancel();
+    const std::shared_ptr<const Service> service = service_;
+    serving_.push_back(connection.get());
+    try {
+      callAcceptor();  // this thread is busy now: another one takes the next connection
+    } catch (...) {
+      // No thread: this one accepts again once it has served.
+    }
     guard.unlock();
 
-    job.socket->setTimeouts(receiveTimeout_, sendTimeout_);
-    bool asideNow = false;
-    handleConnection(*job.socket, job.tlsContext, job.handler,
-                     [this, &asideNow] { stepAside(asideNow); });
-    finish(job.socket.get());
-    job = ConnectionJob{};  // closes the socket and drops the handler before the slot is free
+    const bool aside = serve(std::move(connection), *service);
 
     guard.lock();
-    --(asideNow ? aside_ : taken_);
-    slotFreed_.notify_all();
+    if (aside) {
+      --aside_;
+      holdsSlot = false;  // its slot went to another thread when it stepped aside
+    }
+    changed_.notify_all();
   }
+}
+
+bool ConnectionPool::serve(std::unique_ptr<StreamSocket> connection, const Service& service) {
+  connection->setTimeouts(receiveTimeout_, sendTimeout_);
+  bool asideNow = false;
+  handleConnection(*connection, service.tlsContext, service.handler,
+                   [this, &asideNow] { stepAside(asideNow); });
+  {
+    const std::lock_guard guard(lock_);
+    serving_.erase(std::find(serving_.begin(), serving_.end(), connection.get()));
+  }
+  connection.reset();  // closed before the slot is free
+  return asideNow;
 }
 
 void ConnectionPool::stepAside(bool& asideNow) {
-  {
-    const std::lock_guard guard(lock_);
-    if (asideNow || aside_ >= waitingPlaces_) return;
-    asideNow = true;
-    ++aside_;
-    --taken_;
-  }
-  slotFreed_.notify_all();
-}
-
-void ConnectionPool::finish(StreamSocket* socket) {
   const std::lock_guard guard(lock_);
-  serving_.erase(std::find(serving_.begin(), serving_.end(), socket));
+  if (asideNow || aside_ >= waitingPlaces_) return;
+  asideNow = true;
+  ++aside_;
+  --taken_;
+  changed_.notify_all();
+  try {
+    callAcceptor();
+  } catch (...) {
+    // No thread: the slot waits for one that comes back from serving.
+  }
 }
 
 }  // namespace connector

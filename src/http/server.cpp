@@ -1,10 +1,7 @@
 #include "http/server.hpp"
 
-#include <exception>
-#include <system_error>
 #include <utility>
 
-#include "http/accept_backoff.hpp"
 #include "http/connection_pool.hpp"
 #include "http/socket.hpp"
 #include "http/socket_listeners.hpp"
@@ -55,57 +52,23 @@ bool ConnectorServer::start(RouteHandler handler, const std::wstring& tlsSetting
   }
 
   listener_ = std::move(opened.socket);
-  handler_ = std::move(handler);
-  pool_->reopen();
-  running_.exchange(true);
   try {
-    acceptThread_ = std::make_unique<std::thread>(&ConnectorServer::acceptLoop, this);
+    pool_->open(*listener_, tlsContext_, std::move(handler));
   } catch (...) {
-    // Without an accept thread the server is not running: undo, then report to the caller.
-    running_.exchange(false);
+    // Without a thread to accept the server is not running: undo, then report to the caller.
     listener_.reset();
     throw;
   }
+  running_.exchange(true);
   return true;
 }
 
 void ConnectorServer::stop() {
   if (!running_.exchange(false)) return;
-  listener_->wake();
-  pool_->close();  // also ends the accept loop's wait for a slot
-  { const std::lock_guard guard(pauseLock_); }
-  pauseEnd_.notify_all();
-  if (acceptThread_) {
-    acceptThread_->join();
-    acceptThread_.reset();
-  }
+  pool_->close();  // wakes the listener; no thread is in accept afterwards
   // Closes the socket and releases the socket library taken when it was opened.
   listener_.reset();
   pool_->waitUntilIdle(limits_.stopWait);
-}
-
-void ConnectorServer::acceptLoop() {
-  AcceptBackoff backoff;
-  while (running_.load() && pool_->takeSlot()) {
-    std::unique_ptr<StreamSocket> connection = listener_->accept();
-    if (!connection) {
-      pool_->giveBackSlot();
-      if (!running_.load() || !pauseUnlessStopped(backoff.afterFailure())) break;
-      continue;
-    }
-    backoff.afterSuccess();
-    try {
-      pool_->serve(std::move(connection), tlsContext_, handler_);
-    } catch (const std::exception&) {
-      // No thread for this connection (std::system_error, or no memory for its copies): it is
-      // closed with its socket object, and the loop keeps serving the others.
-    }
-  }
-}
-
-bool ConnectorServer::pauseUnlessStopped(std::chrono::milliseconds pause) {
-  std::unique_lock guard(pauseLock_);
-  return !pauseEnd_.wait_for(guard, pause, [this] { return !running_.load(); });
 }
 
 }  // namespace connector

@@ -1,16 +1,12 @@
 #pragma once
-// One HTTP/1.1 listener on 127.0.0.1: one request per connection, served by a pool of reused
-// threads with a fixed number of slots.
+// One HTTP/1.1 listener on 127.0.0.1: one request per connection, accepted and served by a pool
+// of reused threads with a fixed number of slots.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "http/http_types.hpp"
 #include "http/socket.hpp"
@@ -49,7 +45,8 @@ class ConnectorServer {
   ConnectorServer(const ConnectorServer&) = delete;
   ConnectorServer& operator=(const ConnectorServer&) = delete;
 
-  // Binds and starts the accept thread. On failure returns false and sets statusReason().
+  // Binds and starts accepting. On failure returns false and sets statusReason(); throws
+  // std::system_error (nothing started) when no thread can be made.
   // Non-empty tlsSettings are refused: there is no secure listener on this platform.
   bool start(RouteHandler handler, const std::wstring& tlsSettings = {});
   // Stops accepting, cancels the clients being served and waits for their connections to end,
@@ -59,21 +56,13 @@ class ConnectorServer {
   std::uint16_t port() const noexcept { return port_; }
 
  private:
-  void acceptLoop();
-  // Sleeps for pause unless stop() comes first; false when it did.
-  bool pauseUnlessStopped(std::chrono::milliseconds pause);
-
   std::uint16_t port_;
   ServerLimits limits_;
   ListenerOpener openListener_;
   std::atomic<bool> running_{false};
   std::unique_ptr<ListeningSocket> listener_;
   std::shared_ptr<void> tlsContext_;  // always empty here
-  RouteHandler handler_;
-  std::mutex pauseLock_;
-  std::condition_variable pauseEnd_;
   std::unique_ptr<ConnectionPool> pool_;
-  std::unique_ptr<std::thread> acceptThread_;
 };
 
 }  // namespace connector

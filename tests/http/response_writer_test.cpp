@@ -105,20 +105,30 @@ TEST(ResponseWriter, SendsInPiecesOfAtMostOneMebibyteContinuingAfterShortSends) 
             (std::vector<std::size_t>{head.size(), kSendPiece, kSendPiece, 997152, 297152}));
 }
 
+// A small body goes out in the head's send; a large one in sends of its own.
 TEST(ResponseWriter, AFailedSendDropsTheRestOfThatPartOnly) {
-  const HttpResponse response{200, {}, "body"};
-  const std::string head = responseHead(response);
+  for (const std::size_t bodySize : {std::size_t{4}, std::size_t{100000}}) {
+    SCOPED_TRACE(bodySize);
+    const HttpResponse response{200, {}, std::string(bodySize, 'b')};
+    const std::string head = responseHead(response);
 
-  RecordingSink headFails;
-  headFails.failingCalls = {0};
-  writeResponse(headFails, response);
-  EXPECT_EQ(headFails.received, "body");  // the body is still attempted
+    RecordingSink headFails;
+    headFails.failingCalls = {0};
+    writeResponse(headFails, response);
+    EXPECT_EQ(headFails.received, response.body);  // the body is still attempted
 
-  RecordingSink bodyFails;
-  bodyFails.failingCalls = {1};
-  writeResponse(bodyFails, response);
-  EXPECT_EQ(bodyFails.received, head);
-  EXPECT_EQ(bodyFails.requested.size(), 2u);
+    RecordingSink headCut;  // the first send takes part of the head only, the next fails
+    headCut.perCall = 10;
+    headCut.failingCalls = {1};
+    writeResponse(headCut, response);
+    EXPECT_EQ(headCut.received, head.substr(0, 10) + response.body);
+
+    RecordingSink bodyFails;  // fails right after the head
+    bodyFails.perCall = head.size();
+    bodyFails.failingCalls = {1};
+    writeResponse(bodyFails, response);
+    EXPECT_EQ(bodyFails.received, head);
+  }
 }
 
 TEST(Connection, AnswersUnreadableRequestsWithBadRequest) {

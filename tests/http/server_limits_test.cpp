@@ -215,6 +215,31 @@ TEST(ServerLimits, StopEndsIdleClientsAndWaitsForRunningHandlers) {
   EXPECT_NE(drain(*idle), "TIMED OUT");
 }
 
+// A handler still running from before a stop keeps its own handler and reply, while the next
+// start serves with the handler it was given.
+TEST(ServerLimits, ARestartServesWithTheNewHandlerWhileAnOldOneFinishes) {
+  ServerLimits limits = shortLimits(2);
+  limits.stopWait = 100ms;  // the stop gives up waiting for the old handler
+  ConnectorServer server(kPort, limits);
+  StopOnExit guard(server);
+  Gate gate;
+  struct OpenOnExit {
+    Gate& gate;
+    ~OpenOnExit() { gate.open(); }
+  } openOnExit{gate};
+  ASSERT_TRUE(server.start([&](const HttpRequest&) {
+    gate.pass();
+    return HttpResponse{200, {}, "old"};
+  }));
+  auto oldReply = std::async(std::launch::async, askHealth);
+  ASSERT_TRUE(gate.waitForRunning(1));
+  server.stop();
+  ASSERT_TRUE(server.start([](const HttpRequest&) { return HttpResponse{200, {}, "new"}; }));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(parseReply(askHealth()).body, "new");
+  gate.open();
+  EXPECT_EQ(parseReply(oldReply.get()).body, "old");
+}
+
 // A listener whose accept always fails, counting the calls.
 class FailingListener : public ListeningSocket {
  public:
