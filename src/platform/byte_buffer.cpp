@@ -5,6 +5,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/kept_ranges.hpp"
+
 namespace connector {
 namespace {
 
@@ -16,6 +18,13 @@ std::size_t roundUp(std::size_t bytes, std::size_t step = kStep) {
   const std::size_t rounded = (bytes + step - 1) / step * step;
   if (rounded < bytes) throw std::bad_alloc();
   return rounded;
+}
+
+// Small buffers in small steps: a client that sends a little costs a little. Past one of the
+// system's steps, whole steps (on Linux, 2 MiB that one page can back).
+std::size_t commitStepFor(std::size_t end) {
+  const std::size_t systemStep = address_space::commitStep();
+  return end > systemStep ? systemStep : kStep;
 }
 
 }  // namespace
@@ -56,6 +65,15 @@ ByteBuffer::~ByteBuffer() { release(); }
 void ByteBuffer::reserve(std::size_t capacity) {
   if (reserved_ != 0 || capacity == 0) return;
   const std::size_t bytes = roundUp(capacity);
+  if (bytes >= kept_ranges::kAtLeast) {
+    const kept_ranges::Range kept = kept_ranges::take(bytes, commitStepFor(bytes));
+    if (kept.base != nullptr) {
+      base_ = kept.base;
+      reserved_ = kept.reserved;
+      committed_ = kept.committed;
+      return;
+    }
+  }
   base_ = static_cast<char*>(address_space::reserve(bytes));
   if (base_ == nullptr) throw std::bad_alloc();
   reserved_ = bytes;
@@ -72,11 +90,7 @@ char* ByteBuffer::room(std::size_t n) {
   }
   if (end > committed_) {
     // Only the pages past those made writable before: the system would walk them all again.
-    // Small buffers in small steps: a client that sends a little costs a little. Past one of the
-    // system's steps, whole steps (on Linux, 2 MiB that one page can back).
-    const std::size_t systemStep = address_space::commitStep();
-    const std::size_t bytes =
-        std::min(roundUp(end, end > systemStep ? systemStep : kStep), reserved_);
+    const std::size_t bytes = std::min(roundUp(end, commitStepFor(end)), reserved_);
     if (!address_space::commit(base_ + committed_, bytes - committed_)) throw std::bad_alloc();
     committed_ = bytes;
   }
@@ -89,7 +103,13 @@ void ByteBuffer::append(std::string_view bytes) {
 }
 
 void ByteBuffer::release() noexcept {
-  if (base_ != nullptr) address_space::release(base_, reserved_);
+  if (base_ != nullptr) {
+    if (reserved_ >= kept_ranges::kAtLeast) {
+      kept_ranges::keep({base_, reserved_, committed_});
+    } else {
+      address_space::release(base_, reserved_);
+    }
+  }
   base_ = nullptr;
   size_ = committed_ = reserved_ = 0;
 }

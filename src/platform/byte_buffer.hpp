@@ -72,6 +72,8 @@ std::size_t commitStep() noexcept;
 // Makes bytes of a reserved range writable from start on (a multiple of 64 KiB from the range's
 // base); false when memory cannot be had.
 bool commit(void* start, std::size_t bytes) noexcept;
+// Gives the memory of committed bytes back; they are no longer writable.
+void decommit(void* start, std::size_t bytes) noexcept;
 void release(void* base, std::size_t bytes) noexcept;
 }  // namespace address_space
 

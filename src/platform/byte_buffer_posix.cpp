@@ -43,6 +43,11 @@ bool commit(void* start, std::size_t bytes) noexcept {
   return ::mprotect(start, bytes, PROT_READ | PROT_WRITE) == 0;
 }
 
+void decommit(void* start, std::size_t bytes) noexcept {
+  ::madvise(start, bytes, MADV_DONTNEED);
+  ::mprotect(start, bytes, PROT_NONE);
+}
+
 void release(void* base, std::size_t bytes) noexcept { ::munmap(base, bytes); }
 
 }  // namespace connector::address_space

@@ -14,6 +14,10 @@ bool commit(void* start, std::size_t bytes) noexcept {
   return ::VirtualAlloc(start, bytes, MEM_COMMIT, PAGE_READWRITE) != nullptr;
 }
 
+void decommit(void* start, std::size_t bytes) noexcept {
+  ::VirtualFree(start, bytes, MEM_DECOMMIT);
+}
+
 void release(void* base, std::size_t) noexcept { ::VirtualFree(base, 0, MEM_RELEASE); }
 
 }  // namespace connector::address_space

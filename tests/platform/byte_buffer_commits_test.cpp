@@ -2,12 +2,16 @@
 // stand-in address space of plain memory instead of the per-OS one.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/byte_buffer.hpp"
+#include "platform/kept_ranges.hpp"
 
 namespace connector {
 namespace {
@@ -21,6 +25,14 @@ struct Commit {
 char* rangeBase = nullptr;
 std::vector<Commit> commits;
 std::size_t systemStep = 65536;
+std::mutex recordLock;  // kept ranges are released on a thread of their own
+std::vector<std::pair<const char*, std::size_t>> decommits;
+std::vector<const char*> releases;
+
+std::vector<const char*> released() {
+  const std::lock_guard guard(recordLock);
+  return releases;
+}
 
 }  // namespace
 
@@ -34,7 +46,17 @@ bool commit(void* start, std::size_t bytes) noexcept {
   commits.push_back({static_cast<std::size_t>(static_cast<char*>(start) - rangeBase), bytes});
   return true;
 }
-void release(void* base, std::size_t) noexcept { std::free(base); }
+void decommit(void* start, std::size_t bytes) noexcept {
+  const std::lock_guard guard(recordLock);
+  decommits.emplace_back(static_cast<const char*>(start), bytes);
+}
+void release(void* base, std::size_t) noexcept {
+  {
+    const std::lock_guard guard(recordLock);
+    releases.push_back(static_cast<const char*>(base));
+  }
+  std::free(base);
+}
 }  // namespace address_space
 
 namespace {
@@ -76,6 +98,56 @@ TEST(ByteBufferCommits, CommitsInTheSystemsStepWithinTheRoom) {
   buffer.append(std::string(5 * kStep, 'y'));
   EXPECT_EQ(commits, (std::vector<Commit>{{0, kStep}, {kStep, 5 * kStep}}));
   systemStep = kStep;
+}
+
+// A large range goes back to the system only after a pause, unless the next buffer it fits takes
+// it first, with no more memory writable than that buffer needs; past two kept, the oldest goes.
+TEST(ByteBufferCommits, LargeRangesAreKeptForTheNextBufferThenReleased) {
+  constexpr std::size_t kLarge = kept_ranges::kAtLeast * 2;
+  systemStep = kStep;
+  {
+    const std::lock_guard guard(recordLock);
+    releases.clear();
+    decommits.clear();
+  }
+  const char* first = nullptr;
+  {
+    ByteBuffer body;
+    body.append(std::string(kLarge, 'b'));
+    first = body.data();
+  }
+  EXPECT_TRUE(released().empty());
+  {
+    ByteBuffer smaller;
+    smaller.reserve(kLarge / 2);
+    EXPECT_EQ(smaller.data(), first);
+    EXPECT_EQ(smaller.capacity(), kLarge);
+    EXPECT_EQ(smaller.committed(), kLarge / 2);
+    EXPECT_EQ(decommits,
+              (std::vector<std::pair<const char*, std::size_t>>{{first + kLarge / 2, kLarge / 2}}));
+    smaller.append("x");
+    EXPECT_EQ(smaller, "x");  // none of the bytes of before
+  }
+  const char* second = nullptr;
+  const char* third = nullptr;
+  {
+    ByteBuffer larger;
+    larger.reserve(kLarge * 2);  // the kept range is too small for it
+    second = larger.data();
+    EXPECT_NE(second, first);
+  }
+  {
+    ByteBuffer largest;
+    largest.reserve(kLarge * 3);
+    third = largest.data();
+  }
+  EXPECT_EQ(released(), std::vector<const char*>{first});  // two kept at most
+
+  const auto deadline = std::chrono::steady_clock::now() + kept_ranges::kPause * 3;
+  while (released().size() < 3 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(released(), (std::vector<const char*>{first, second, third}));
 }
 
 }  // namespace
