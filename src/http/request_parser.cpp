@@ -181,6 +181,7 @@ bool parseRequest(ByteSource& source, HttpRequest& request, int& errorStatus,
   const std::size_t bodyStart = *headEnd + kBlankLine.size();
   const std::size_t already = std::min(buffer.size() - bodyStart, wanted);
   ByteBuffer& body = request.body;
+  body.keepRangeAfterUse();
   body.reserve(wanted);
   body.append(std::string_view(buffer).substr(bodyStart, already));
   // The head alone has been accepted. A client that sent none of its body yet may be waiting

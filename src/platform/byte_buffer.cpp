@@ -37,7 +37,8 @@ ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
     : base_(std::exchange(other.base_, nullptr)),
       size_(std::exchange(other.size_, 0)),
       committed_(std::exchange(other.committed_, 0)),
-      reserved_(std::exchange(other.reserved_, 0)) {}
+      reserved_(std::exchange(other.reserved_, 0)),
+      keepRange_(std::exchange(other.keepRange_, false)) {}
 
 ByteBuffer& ByteBuffer::operator=(const ByteBuffer& other) {
   if (this != &other) *this = other.view();
@@ -51,6 +52,7 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
     size_ = std::exchange(other.size_, 0);
     committed_ = std::exchange(other.committed_, 0);
     reserved_ = std::exchange(other.reserved_, 0);
+    keepRange_ = std::exchange(other.keepRange_, false);
   }
   return *this;
 }
@@ -84,6 +86,7 @@ char* ByteBuffer::room(std::size_t n) {
   if (end < size_) throw std::bad_alloc();
   if (end > reserved_) {
     ByteBuffer larger;
+    larger.keepRange_ = keepRange_;
     larger.reserve(std::max(end, 2 * reserved_));
     larger.append(view());
     *this = std::move(larger);
@@ -104,7 +107,7 @@ void ByteBuffer::append(std::string_view bytes) {
 
 void ByteBuffer::release() noexcept {
   if (base_ != nullptr) {
-    if (reserved_ >= kept_ranges::kAtLeast) {
+    if (keepRange_ && reserved_ >= kept_ranges::kAtLeast) {
       kept_ranges::keep({base_, reserved_, committed_});
     } else {
       address_space::release(base_, reserved_);

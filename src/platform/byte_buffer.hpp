@@ -22,6 +22,10 @@ class ByteBuffer {
   // Sets aside room for capacity bytes in all, or throws std::bad_alloc. A buffer that has room
   // already keeps it.
   void reserve(std::size_t capacity);
+  // Once this buffer is done with its range, the range is kept for a moment for the next large
+  // buffer (see kept_ranges) instead of going back at once. For request bodies: the next request
+  // of a burst needs that much from its first byte on, so nothing is held that it would not hold.
+  void keepRangeAfterUse() noexcept { keepRange_ = true; }
   // The next n bytes past the end, made writable; grow(n) then counts those that were written.
   // Past the room, the bytes move to a larger range (the only time they are copied).
   char* room(std::size_t n);
@@ -61,6 +65,7 @@ class ByteBuffer {
   std::size_t size_ = 0;
   std::size_t committed_ = 0;
   std::size_t reserved_ = 0;
+  bool keepRange_ = false;
 };
 
 // The operating system's side: address space set aside without memory, made writable in steps.

@@ -17,7 +17,7 @@ struct Range {
 // Smaller ranges are released at once.
 inline constexpr std::size_t kAtLeast = std::size_t{16} << 20;
 inline constexpr std::chrono::milliseconds kPause{2000};
-inline constexpr std::size_t kMostKept = 2;  // a conversion's body and its archive
+inline constexpr std::size_t kMostKept = 1;  // one request body
 
 // The smallest kept range of at least bytes, writable no further than step-rounded bytes (the
 // rest is given back: a range costs no more than the buffer that takes it); a null base if none
