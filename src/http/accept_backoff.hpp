@@ -1,6 +1,6 @@
 #pragma once
 // The pause between accept attempts that keep failing (no descriptors left, for example), so
-// the accept thread does not spin; a success brings it back to full speed.
+// accepting threads do not spin; a success brings them back to full speed.
 #include <algorithm>
 #include <chrono>
 

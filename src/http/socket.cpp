@@ -86,7 +86,7 @@ class SystemListeningSocket final : public ListeningSocket {
     return std::make_unique<SystemStreamSocket>(std::move(connection));
   }
 
-  // The socket's value never changes, so the accept thread reads it without a race even when
+  // The socket's value never changes, so the accepting threads read it without a race even when
   // waking closes the socket.
   void wake() noexcept override { sys::wakeAccept(socket_); }
 

@@ -80,7 +80,7 @@ OwnedSocket accept(Native listener) {
 }
 
 // Shutting a listening socket down fails a blocked accept; the descriptor itself stays open
-// until destruction, so the accept thread never sees a reused number.
+// until destruction, so an accepting thread never sees a reused number.
 void wakeAccept(OwnedSocket& listener) noexcept { ::shutdown(fd(listener.get()), SHUT_RDWR); }
 
 // SO_REUSEADDR never lets a second socket bind beside a listener; only SO_REUSEPORT, which
