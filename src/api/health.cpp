@@ -14,10 +14,13 @@ namespace connector {
 
 HttpResponse healthResponse(ConnectorService& service, const HttpRequest& request,
                             const std::string& origin) {
-  // Held for the whole report, so it never mixes a pairing half-saved by another thread.
+  // The search for Spine comes before the state lock: it may wait for the settings file or a
+  // slow drive, and pairings and conversions wait for that lock. It reads the settings as one
+  // whole, like any reader, so it needs no lock of its own.
+  const bool spineFound = !SpineLocator::locate().empty();
+  // Held for the rest of the report, so it never mixes a pairing half-saved by another thread.
   std::lock_guard lock(service.stateLock());
   const bool authorized = OriginAllowList::isOriginAllowed(origin);
-  const bool spineFound = !SpineLocator::locate().empty();
   const bool secureAvailable = service.secureServer().isRunning();
 
   JsonObject report;

@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <optional>
+#include <thread>
+
 #include "api_fixture.hpp"
 #include "encoding/json_parser.hpp"
 #include "expected_platform.hpp"
+#include "platform/file_lock.hpp"
 
 namespace connector::test {
 namespace {
@@ -65,6 +72,26 @@ TEST_F(ApiTest, HealthReportsAuthorizationAndSpineInMemberOrder) {
   spineAbsent();
   HttpResponse response = call("GET", "/v1/health");
   EXPECT_NE(response.body.find("\"spineFound\":false"), std::string::npos) << response.body;
+}
+
+// The search for Spine may take long (its settings locked by another program, a launcher on a
+// stalled share); it runs before the state lock, which pairings and conversions wait for.
+TEST_F(ApiTest, HealthSearchesForSpineWithoutHoldingTheStateLock) {
+  spinePresent();
+  std::optional<FileLock> settingsHeld;
+  ASSERT_EQ(FileLock::acquire(temp_ / "config.json.lock", FileLock::Mode::Exclusive, true,
+                              {1, std::chrono::milliseconds(0)}, settingsHeld),
+            Attempt::Done);
+  auto health = std::async(std::launch::async, [this] { return call("GET", "/v1/health"); });
+  int stateLockBusy = 0;
+  for (int i = 0; i < 40; ++i) {  // while the search waits for the settings
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::unique_lock lock(service_.stateLock(), std::try_to_lock);
+    if (!lock.owns_lock()) ++stateLockBusy;
+  }
+  settingsHeld.reset();
+  EXPECT_EQ(health.get().status, 200);
+  EXPECT_EQ(stateLockBusy, 0);
 }
 
 TEST_F(ApiTest, UnknownRoutesAreNotFound) {
