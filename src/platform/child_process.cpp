@@ -1,5 +1,7 @@
 #include "platform/child_process.hpp"
 
+#include "platform/busy_retry.hpp"
+
 namespace connector {
 namespace {
 
@@ -10,15 +12,13 @@ constexpr std::chrono::milliseconds kTreeGonePause{10};
 
 bool waitUntilTreeGone(const std::function<std::optional<std::uint32_t>()>& activeProcesses,
                        const std::function<void(std::chrono::milliseconds)>& pause) {
-  std::chrono::milliseconds waited{0};
-  for (;;) {
+  const auto attempt = [&activeProcesses] {
     const std::optional<std::uint32_t> active = activeProcesses();
-    if (!active) return false;
-    if (*active == 0) return true;
-    if (waited >= kTreeGoneLimit) return false;
-    pause(kTreeGonePause);
-    waited += kTreeGonePause;
-  }
+    if (!active) return Attempt::Failed;  // the system cannot count them: no point waiting
+    return *active == 0 ? Attempt::Done : Attempt::Busy;
+  };
+  const int tries = static_cast<int>(kTreeGoneLimit / kTreeGonePause) + 1;  // the first and more
+  return retryWhileBusy(attempt, {tries, kTreeGonePause}, pause) == Attempt::Done;
 }
 
 }  // namespace connector
