@@ -68,7 +68,7 @@ void ByteBuffer::reserve(std::size_t capacity) {
   if (reserved_ != 0 || capacity == 0) return;
   const std::size_t bytes = roundUp(capacity);
   if (bytes >= kept_ranges::kAtLeast) {
-    const kept_ranges::Range kept = kept_ranges::take(bytes, commitStepFor(bytes));
+    const kept_ranges::Range kept = kept_ranges::take(bytes, roundUp(bytes, commitStepFor(bytes)));
     if (kept.base != nullptr) {
       base_ = kept.base;
       reserved_ = kept.reserved;

@@ -21,7 +21,7 @@ struct Kept {
 
 class Shelf {
  public:
-  Range take(std::size_t bytes, std::size_t step) {
+  Range take(std::size_t bytes, std::size_t writable) {
     const std::lock_guard guard(lock_);
     auto best = kept_.end();
     for (auto it = kept_.begin(); it != kept_.end(); ++it) {
@@ -33,7 +33,7 @@ class Shelf {
     if (best == kept_.end()) return {};
     Range range = best->range;
     kept_.erase(best);
-    const std::size_t needed = std::min((bytes + step - 1) / step * step, range.reserved);
+    const std::size_t needed = std::min(writable, range.reserved);
     if (range.committed > needed) {
       address_space::decommit(range.base + needed, range.committed - needed);
       range.committed = needed;
@@ -88,9 +88,9 @@ Shelf& shelf() {
 
 }  // namespace
 
-Range take(std::size_t bytes, std::size_t step) noexcept {
+Range take(std::size_t bytes, std::size_t writable) noexcept {
   try {
-    return shelf().take(bytes, step);
+    return shelf().take(bytes, writable);
   } catch (...) {
     return {};  // a lock that failed: a fresh range instead
   }

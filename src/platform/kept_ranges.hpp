@@ -19,10 +19,10 @@ inline constexpr std::size_t kAtLeast = std::size_t{16} << 20;
 inline constexpr std::chrono::milliseconds kPause{2000};
 inline constexpr std::size_t kMostKept = 1;  // one request body
 
-// The smallest kept range of at least bytes, writable no further than step-rounded bytes (the
+// The smallest kept range of at least bytes, writable no further than `writable` bytes (the
 // rest is given back: a range costs no more than the buffer that takes it); a null base if none
 // is kept.
-Range take(std::size_t bytes, std::size_t step) noexcept;
+Range take(std::size_t bytes, std::size_t writable) noexcept;
 // Keeps the range for about kPause; with kMostKept kept already, the oldest is released.
 void keep(Range range) noexcept;
 
