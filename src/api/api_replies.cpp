@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "api/cors_headers.hpp"
 #include "encoding/url_html.hpp"
 #include "http/server.hpp"
 
@@ -30,15 +31,6 @@ JsonObject errorObject(const ApiError& error) {
 
 HttpResponse errorResponse(const ApiError& error, const std::string& origin) {
   return jsonResponse(error.status, errorObject(error), origin);
-}
-
-void addCorsHeaders(HttpResponse& response, const std::string& origin) {
-  // The origin is echoed as received: whether the caller may act is the endpoints' decision.
-  if (!origin.empty()) response.headers["Access-Control-Allow-Origin"] = origin;
-  response.headers["Vary"] = "Origin";
-  response.headers["Access-Control-Allow-Private-Network"] = "true";
-  response.headers["Access-Control-Allow-Headers"] = "Content-Type";
-  response.headers["Access-Control-Allow-Methods"] = "GET, POST, OPTIONS";
 }
 
 std::string pairUrlFor(const HttpRequest& request, const std::string& origin) {

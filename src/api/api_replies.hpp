@@ -1,6 +1,5 @@
 #pragma once
-// The reply builders every endpoint shares: JSON bodies, JSON errors, cross-origin headers and
-// the pairing link.
+// The reply builders every endpoint shares: JSON bodies, JSON errors and the pairing link.
 #include <string>
 
 #include "encoding/json.hpp"
@@ -23,7 +22,6 @@ HttpResponse jsonResponse(int status, JsonValue value, const std::string& origin
 HttpResponse errorResponse(const ApiError& error, const std::string& origin);
 // The {"code","message"} object of an error, for callers that add members.
 JsonObject errorObject(const ApiError& error);
-void addCorsHeaders(HttpResponse& response, const std::string& origin);
 // Link of the pairing page for origin; the https one only for a request of the secure server.
 std::string pairUrlFor(const HttpRequest& request, const std::string& origin);
 

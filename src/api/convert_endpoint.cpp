@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "api/api_replies.hpp"
+#include "api/cors_headers.hpp"
 #include "api/service.hpp"
 #include "config/origin_allow_list.hpp"
 #include "convert/spine_locator.hpp"

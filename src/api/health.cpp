@@ -3,12 +3,12 @@
 #include <mutex>
 
 #include "api/api_replies.hpp"
-#include "api/platform_name.hpp"
 #include "api/service.hpp"
 #include "config/origin_allow_list.hpp"
 #include "connector_version.hpp"
 #include "convert/spine_locator.hpp"
 #include "encoding/json.hpp"
+#include "platform/host.hpp"
 
 namespace connector {
 

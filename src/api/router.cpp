@@ -5,6 +5,7 @@
 
 #include "api/api_replies.hpp"
 #include "api/convert_endpoint.hpp"
+#include "api/cors_headers.hpp"
 #include "api/health.hpp"
 #include "api/host_check.hpp"
 #include "api/pairing_pages.hpp"

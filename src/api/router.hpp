@@ -12,7 +12,4 @@ RouteHandler makeRouteHandler(ConnectorService& service);
 // As above with a given pairing table (tests use their own, with an injected clock).
 RouteHandler makeRouteHandler(ConnectorService& service, PairingRegistry& registry);
 
-// The one service of the program: port 27843, bound to makeRouteHandler.
-ConnectorService& connectorService();
-
 }  // namespace connector

@@ -1,6 +1,7 @@
+#include "api/service_instance.hpp"
+
 #include "api/pairing_registry.hpp"
 #include "api/router.hpp"
-#include "api/service.hpp"
 
 namespace connector {
 

@@ -1,6 +1,6 @@
 #include "app/display_win32.hpp"
 
-#include "app/system_library_win32.hpp"
+#include "platform/system_library_win32.hpp"
 
 namespace connector {
 

@@ -8,8 +8,8 @@
 #include <malloc.h>
 #include <pthread.h>
 
-#include "api/router.hpp"
 #include "api/service.hpp"
+#include "api/service_instance.hpp"
 #include "app/console_report.hpp"
 #include "app/port_takeover.hpp"
 #include "app/process_name.hpp"

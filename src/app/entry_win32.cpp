@@ -1,8 +1,8 @@
 // The windowed connector: service first, then DPI awareness, the window and its message loop.
 #include "platform/win32.hpp"
 
-#include "api/router.hpp"
 #include "api/service.hpp"
+#include "api/service_instance.hpp"
 #include "app/display_win32.hpp"
 #include "app/main_window_win32.hpp"
 #include "app/service_status.hpp"

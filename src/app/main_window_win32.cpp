@@ -4,8 +4,8 @@
 #include <system_error>
 #include <utility>
 
-#include "api/router.hpp"
 #include "api/service.hpp"
+#include "api/service_instance.hpp"
 #include "app/display_win32.hpp"
 #include "app/service_status.hpp"
 #include "app/window_paint_win32.hpp"
@@ -109,13 +109,6 @@ bool isExistingRegularFile(const std::string& utf8Path) {
 }
 
 }  // namespace
-
-std::wstring windowText(HWND window) {
-  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(
-      static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-  return text;
-}
 
 MainWindow::MainWindow(WindowDialogs dialogs, PortTakeover takeover, DpiQueries dpi)
     : dialogs_(std::move(dialogs)), takeover_(std::move(takeover)), dpi_(std::move(dpi)) {}

@@ -10,33 +10,11 @@
 #include "app/display_win32.hpp"
 #include "app/palette.hpp"
 #include "app/port_takeover.hpp"
+#include "app/window_controls_win32.hpp"
+#include "app/window_dialogs_win32.hpp"
 #include "app/window_look_win32.hpp"
 
 namespace connector {
-
-enum ControlId : int {
-  kPathEdit = 100,
-  kChooseFileButton = 101,
-  kRestoreDetectionButton = 102,
-  kSavePathButton = 103,
-  kToggleButton = 104,
-  kTitleLabel = 200,
-  kExplanationLabel = 201,
-  kStatusLabel = 202,
-  kPathLabel = 203,
-};
-
-// The modal parts of the window, replaceable so that tests never wait on a modal loop.
-struct WindowDialogs {
-  // icon: MB_ICONEXCLAMATION or MB_ICONERROR
-  std::function<void(HWND owner, const std::wstring& title, const std::wstring& text, UINT icon)>
-      showMessage;
-  // The chosen path, or nothing when the user cancels.
-  std::function<std::optional<std::wstring>(HWND owner)> chooseSpineFile;
-};
-
-// MessageBoxW and the system's open-file dialog.
-WindowDialogs systemDialogs();
 
 inline constexpr wchar_t kMainWindowClass[] = L"GlimmerConnectorWindow";
 
@@ -85,8 +63,5 @@ class MainWindow {
   HWND window_ = nullptr;
   HWND focus_ = nullptr;  // the control that gets the focus when the window does
 };
-
-// A window's text, whatever its length.
-std::wstring windowText(HWND window);
 
 }  // namespace connector

@@ -1,21 +1,16 @@
-// Port listeners and process stopping on Linux: /proc/net/tcp for the IPv4 listeners,
-// /proc/<pid>/fd for the processes that own their sockets, SIGKILL to stop them.
+// Process stopping on Linux: SIGKILL for the holders the listener table names.
 #include <cerrno>
+#include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <system_error>
 #include <thread>
-#include <unordered_set>
 
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/port_takeover.hpp"
+#include "app/port_system.hpp"
 
 namespace connector {
 
@@ -23,59 +18,6 @@ namespace {
 
 constexpr std::chrono::milliseconds kProcessExitWait{3000};
 constexpr std::chrono::milliseconds kProcessExitPoll{10};
-constexpr const char* kListenState = "0A";
-
-// Inodes of the IPv4 sockets listening on port, on any local address.
-std::unordered_set<std::string> listeningInodes(std::uint16_t port) {
-  std::unordered_set<std::string> inodes;
-  std::ifstream table("/proc/net/tcp");
-  std::string line;
-  std::getline(table, line);  // column headings
-  while (std::getline(table, line)) {
-    // sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout inode
-    std::istringstream fields(line);
-    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-    if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
-          timeout >> inode)) {
-      continue;
-    }
-    if (state != kListenState) continue;
-    const auto colon = local.find(':');
-    if (colon == std::string::npos) continue;
-    char* end = nullptr;
-    const std::string portHex = local.substr(colon + 1);
-    const unsigned long localPort = std::strtoul(portHex.c_str(), &end, 16);
-    if (end == portHex.c_str() || *end != '\0' || localPort != port) continue;
-    if (inode != "0") inodes.insert(inode);
-  }
-  return inodes;
-}
-
-// Processes holding one of the sockets. Processes whose descriptors we may not read are missed.
-std::set<ProcessId> socketOwners(const std::unordered_set<std::string>& inodes) {
-  std::set<ProcessId> owners;
-  if (inodes.empty()) return owners;
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  for (fs::directory_iterator proc("/proc", ec), end; !ec && proc != end; proc.increment(ec)) {
-    const std::string name = proc->path().filename().string();
-    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const auto pid = static_cast<ProcessId>(std::strtoul(name.c_str(), nullptr, 10));
-    if (pid == 0) continue;
-    std::error_code fdError;
-    for (fs::directory_iterator fd(proc->path() / "fd", fdError), fdEnd; !fdError && fd != fdEnd;
-         fd.increment(fdError)) {
-      std::error_code linkError;
-      const std::string target = fs::read_symlink(fd->path(), linkError).string();
-      if (linkError || target.rfind("socket:[", 0) != 0 || target.back() != ']') continue;
-      if (inodes.count(target.substr(8, target.size() - 9)) != 0) {
-        owners.insert(pid);
-        break;
-      }
-    }
-  }
-  return owners;
-}
 
 // A process counts as gone once it has no /proc entry or is a zombie (its sockets are closed).
 bool processGone(pid_t pid) {
@@ -107,7 +49,7 @@ PortSystem::Stop terminateAndWait(ProcessId id) {
 
 PortSystem systemPortCalls(std::uint16_t port) {
   PortSystem calls;
-  calls.listeners = [port] { return socketOwners(listeningInodes(port)); };
+  calls.listeners = [port] { return knownOwners(ipv4ListenersOn(port)); };
   calls.currentProcessId = [] { return static_cast<ProcessId>(getpid()); };
   calls.terminateAndWait = terminateAndWait;
   return calls;

@@ -2,7 +2,7 @@
 // The short name of a running process, for telling the user who holds the port.
 #include <string>
 
-#include "app/port_takeover.hpp"
+#include "platform/host.hpp"
 
 namespace connector {
 

@@ -1,7 +1,7 @@
 #include "app/service_status.hpp"
 
-#include "api/router.hpp"
 #include "api/service.hpp"
+#include "api/service_instance.hpp"
 #include "convert/spine_locator.hpp"
 #include "http/status_reason.hpp"
 

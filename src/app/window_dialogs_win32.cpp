@@ -1,4 +1,4 @@
-#include "app/main_window_win32.hpp"
+#include "app/window_dialogs_win32.hpp"
 
 #include <commdlg.h>
 

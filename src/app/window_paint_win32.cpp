@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/main_window_win32.hpp"
+#include "app/window_controls_win32.hpp"
 
 namespace connector {
 

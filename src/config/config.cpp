@@ -6,12 +6,12 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "config/home_fallback.hpp"
 #include "encoding/json.hpp"
 #include "encoding/json_parser.hpp"
 #include "platform/durable_file.hpp"
 #include "platform/environment.hpp"
 #include "platform/file_lock.hpp"
+#include "platform/host.hpp"
 #include "platform/read_file.hpp"
 #include "platform/system_error.hpp"
 #include "platform/text.hpp"

@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/store_zip_builder.hpp"
 #include "convert/workspace.hpp"
-#include "convert/zip_writer.hpp"
 #include "encoding/json.hpp"
 
 namespace connector {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "convert/zip_writer.hpp"
+#include "convert/store_zip_builder.hpp"
 
 namespace connector {
 

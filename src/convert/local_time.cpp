@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "convert/local_time_system.hpp"
+#include "platform/host.hpp"
 
 namespace connector {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "convert/convert_request.hpp"
-#include "convert/zip_writer.hpp"
+#include "convert/store_zip_builder.hpp"
 #include "encoding/ascii.hpp"
 #include "platform/read_file.hpp"
 #include "platform/text.hpp"

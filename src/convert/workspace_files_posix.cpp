@@ -22,16 +22,7 @@ bool createNewPrivateFile(const std::filesystem::path& path) noexcept {
 namespace {
 
 bool writeAndClose(UniqueFd file, std::string_view bytes) noexcept {
-  if (!file) return false;
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(file.get(), bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return file.close();
+  return file && writeAll(file.get(), bytes) && file.close();
 }
 
 }  // namespace

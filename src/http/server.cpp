@@ -4,9 +4,9 @@
 
 #include "http/connection_pool.hpp"
 #include "http/socket.hpp"
-#include "http/socket_listeners.hpp"
 #include "http/socket_port_claim.hpp"
 #include "http/status_reason.hpp"
+#include "platform/host.hpp"
 
 namespace connector {
 namespace {
@@ -36,7 +36,11 @@ bool ConnectorServer::start(RouteHandler handler, const std::wstring& tlsSetting
   }
   ListeningSocket::Opened opened = claimPort(
       {[this](PortSharing sharing) { return openListener_(port_, kListenBacklog, sharing); },
-       [this] { return listenersOnPort(port_); }});
+       [this]() -> std::optional<std::size_t> {
+         const auto listeners = ipv4ListenersOn(port_);
+         if (!listeners) return std::nullopt;
+         return listeners->size();
+       }});
   switch (opened.status) {
     case ListenStatus::listening:
       break;

@@ -51,22 +51,22 @@ class SystemStreamSocket final : public StreamSocket {
   // Whether to try again: at once after a signal, after one slice's wait when the socket was
   // not ready; never once the try is done or failed, or the wait gives up.
   bool goOn(const sys::Transfer& transfer, sys::Ready ready, PeerWait& wait) {
-    switch (transfer.attempt) {
-      case sys::Attempt::interrupted:
+    switch (transfer.state) {
+      case sys::TransferState::interrupted:
         return true;
-      case sys::Attempt::wouldBlock: {
+      case sys::TransferState::wouldBlock: {
         const std::optional<int> slice = wait.nextSlice();
         return slice && sys::waitUntil(socket_.get(), ready, *slice);
       }
-      case sys::Attempt::done:
-      case sys::Attempt::failed:
+      case sys::TransferState::done:
+      case sys::TransferState::failed:
         break;
     }
     return false;
   }
 
   static long result(const sys::Transfer& transfer) {
-    return transfer.attempt == sys::Attempt::done ? transfer.bytes : -1;
+    return transfer.state == sys::TransferState::done ? transfer.bytes : -1;
   }
 
   SocketLibrary library_;  // declared first: released after the socket is closed

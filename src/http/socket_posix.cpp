@@ -8,6 +8,7 @@
 
 #include <cerrno>
 
+#include "http/socket_address.hpp"
 #include "http/socket_system.hpp"
 
 namespace connector {
@@ -22,19 +23,11 @@ int fd(Native socket) { return static_cast<int>(socket); }
 
 Native native(int fd) { return fd < 0 ? kNone : static_cast<Native>(fd); }
 
-sockaddr_in loopbackAddress(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
 Transfer transfer(ssize_t result) {
-  if (result >= 0) return {Attempt::done, static_cast<long>(result)};
-  if (errno == EINTR) return {Attempt::interrupted, 0};
-  if (errno == EAGAIN || errno == EWOULDBLOCK) return {Attempt::wouldBlock, 0};
-  return {Attempt::failed, 0};
+  if (result >= 0) return {TransferState::done, static_cast<long>(result)};
+  if (errno == EINTR) return {TransferState::interrupted, 0};
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return {TransferState::wouldBlock, 0};
+  return {TransferState::failed, 0};
 }
 
 }  // namespace

@@ -55,14 +55,14 @@ bool bindsExclusively(Native listener) noexcept;
 void prepareStream(Native socket) noexcept;
 void shutdownSend(Native socket) noexcept;
 
-enum class Attempt {
+enum class TransferState {
   done,         // bytes holds what was moved; 0 on receive: the peer has closed
   wouldBlock,   // nothing can move now: wait, then try again
   interrupted,  // a signal came first: try again at once
   failed,
 };
 struct Transfer {
-  Attempt attempt = Attempt::failed;
+  TransferState state = TransferState::failed;
   long bytes = 0;
 };
 Transfer tryReceive(Native socket, char* buffer, std::size_t size);

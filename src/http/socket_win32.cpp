@@ -3,6 +3,7 @@
 #include <climits>
 #include <mutex>
 
+#include "http/socket_address.hpp"
 #include "http/socket_system.hpp"
 #include "platform/win32.hpp"
 
@@ -42,19 +43,12 @@ namespace {
 
 SOCKET handle(Native socket) { return static_cast<SOCKET>(socket); }
 
-sockaddr_in loopbackAddress(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
 int clampedSize(std::size_t size) { return static_cast<int>(std::min<std::size_t>(size, INT_MAX)); }
 
 Transfer transfer(int result) {
-  if (result >= 0) return {Attempt::done, result};
-  return {WSAGetLastError() == WSAEWOULDBLOCK ? Attempt::wouldBlock : Attempt::failed, 0};
+  if (result >= 0) return {TransferState::done, result};
+  return {WSAGetLastError() == WSAEWOULDBLOCK ? TransferState::wouldBlock : TransferState::failed,
+          0};
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <new>
 #include <utility>
 
+#include "platform/address_space.hpp"
 #include "platform/kept_ranges.hpp"
 
 namespace connector {

@@ -5,7 +5,7 @@
 #include "platform/child_job_win32.hpp"
 #include "platform/child_process.hpp"
 #include "platform/process_capture.hpp"
-#include "platform/process_runner.hpp"
+#include "platform/quote_argument.hpp"
 #include "platform/win32.hpp"
 
 namespace connector {

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/byte_buffer.hpp"
+#include "platform/address_space.hpp"
 #include "platform/worker_thread.hpp"
 
 namespace connector::kept_ranges {

@@ -5,8 +5,9 @@
 #include <filesystem>
 #include <stop_token>
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include "platform/process_capture.hpp"
 
 namespace connector {
 
@@ -20,8 +21,8 @@ struct ProcessResult {
 class ProcessRunner {
  public:
   static constexpr std::chrono::milliseconds kDefaultTimeout{180'000};
-  static constexpr std::size_t kReadChunk = 8192;
-  static constexpr std::size_t kOutputCap = 4'194'304;
+  static constexpr std::size_t kReadChunk = process_capture::kReadChunk;
+  static constexpr std::size_t kOutputCap = process_capture::kOutputCap;
 
   explicit ProcessRunner(std::chrono::milliseconds timeout = kDefaultTimeout) : timeout_(timeout) {}
 
@@ -37,11 +38,5 @@ class ProcessRunner {
  private:
   std::chrono::milliseconds timeout_;
 };
-
-// One Windows command-line token that the C runtime's argv parsing turns back into text.
-std::wstring quoteArgument(std::string_view utf8);
-// The quoted executable, then one space and one quoted token per argument.
-std::wstring buildCommandLine(std::string_view executable,
-                              const std::vector<std::string>& arguments);
 
 }  // namespace connector

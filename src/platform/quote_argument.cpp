@@ -2,7 +2,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/process_runner.hpp"
+#include "platform/quote_argument.hpp"
 #include "platform/text.hpp"
 
 namespace connector {

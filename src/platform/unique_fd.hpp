@@ -1,7 +1,10 @@
 #pragma once
-// Owner of one POSIX file descriptor. Only *_posix.cpp files include this.
+// Owner of one POSIX file descriptor, and the write loop over it. Only *_posix.cpp files include
+// this.
 #include <unistd.h>
 
+#include <cerrno>
+#include <string_view>
 #include <utility>
 
 namespace connector {
@@ -31,5 +34,18 @@ class UniqueFd {
  private:
   int fd_;
 };
+
+// Writes every byte, resuming after short writes and signals; false on the first error.
+inline bool writeAll(int fd, std::string_view bytes) noexcept {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
 
 }  // namespace connector

@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "api/router.hpp"
 #include "api/service.hpp"
+#include "api/service_instance.hpp"
 #include "app/display_win32.hpp"
 #include "app/main_window_win32.hpp"
 #include "app/service_status.hpp"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "convert/request_rules.hpp"
-#include "convert/zip_writer.hpp"
+#include "convert/store_zip_builder.hpp"
 #include "convert_test_support.hpp"
 #include "encoding/json_parser.hpp"
 #include "platform/text.hpp"

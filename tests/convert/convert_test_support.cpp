@@ -5,7 +5,7 @@
 #include <exception>
 #include <stdexcept>
 
-#include "convert/zip_writer.hpp"
+#include "convert/store_zip_builder.hpp"
 
 #include "platform/text.hpp"
 #include "support/base64_reference.hpp"

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "convert/zip_writer.hpp"
+#include "convert/store_zip_builder.hpp"
 #include "encoding/json.hpp"
 #include "support/store_zip_writer.hpp"
 #include "support/test_helpers.hpp"

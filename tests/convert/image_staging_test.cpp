@@ -9,7 +9,7 @@
 #include "convert/convert_request.hpp"
 #include "convert/image_staging.hpp"
 #include "convert/request_rules.hpp"
-#include "convert/zip_writer.hpp"
+#include "convert/store_zip_builder.hpp"
 #include "convert_test_support.hpp"
 #include "platform/text.hpp"
 #include "support/base64_reference.hpp"

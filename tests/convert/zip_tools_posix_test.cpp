@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/zip_writer.hpp"
+#include "convert/store_zip_builder.hpp"
 #include "platform/text.hpp"
 #include "support/store_zip_writer.hpp"
 #include "support/test_helpers.hpp"

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "convert/zip_writer.hpp"
+#include "convert/store_zip_builder.hpp"
 #include "fuzz_support.hpp"
 #include "support/store_zip_writer.hpp"
 

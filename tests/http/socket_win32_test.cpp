@@ -7,7 +7,7 @@
 
 #include "http/server.hpp"
 #include "http/socket.hpp"
-#include "http/socket_listeners.hpp"
+#include "platform/host.hpp"
 
 namespace connector {
 namespace {
@@ -42,6 +42,11 @@ TEST(SocketLibraryWin32, ThreadsStartingAndReleasingTheLibraryLeaveTheListenerOp
     // Asking the socket for an option fails once it has been closed behind our back.
     ASSERT_TRUE(listener.socket->bindsExclusively()) << "listener closed in round " << round;
   }
+}
+
+std::optional<std::size_t> listenersOnPort(std::uint16_t port) {
+  const auto rows = ipv4ListenersOn(port);
+  return rows ? std::optional<std::size_t>(rows->size()) : std::nullopt;
 }
 
 // A start decides on this count whether to bind without the exclusive option.

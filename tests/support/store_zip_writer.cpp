@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "convert/zip_writer.hpp"
+#include "convert/store_zip_builder.hpp"
 
 namespace connector {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/process_runner.hpp"
+#include "platform/quote_argument.hpp"
 
 namespace connector {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/byte_buffer.hpp"
+#include "platform/address_space.hpp"
 #include "platform/win32.hpp"
 
 namespace connector::address_space {

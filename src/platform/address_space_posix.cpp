@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/byte_buffer.hpp"
+#include "platform/address_space.hpp"
 
 namespace connector::address_space {
 namespace {

@@ -1,4 +1,4 @@
-#include "convert/zip_writer.hpp"
+#include "convert/store_zip_builder.hpp"
 #include "support/store_zip_writer.hpp"
 
 #include <gtest/gtest.h>

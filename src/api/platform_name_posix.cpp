@@ -1,7 +1,0 @@
-#include "api/platform_name.hpp"
-
-namespace connector {
-
-const char* platformName() noexcept { return "linux"; }
-
-}  // namespace connector
