@@ -4,9 +4,10 @@ editor-like page from http://localhost:5174 (not a built-in origin) and http://l
 in) and walks the whole journey against the real program: health, refusal, pairing in a new tab,
 a preflighted JSON conversion downloaded as a Blob, a failed conversion, framing of the pairing page,
 a foreign host name that resolves to 127.0.0.1, and a page the browser counts as a public, secure
-site, which may reach the connector only with the user's leave (Local Network Access). What counts is what the page can see, which the
-browser decides (CORS, preflights, exposed headers, local-network rules, frame options). Every reply
-the browser receives from the connector is held to the API document (api_document.py).
+site, which may reach the connector only with the user's leave (Local Network Access). What counts
+is what the page can see, which the browser decides (CORS, preflights, exposed headers,
+local-network rules, frame options). Every reply the browser receives from the connector is held
+to the API document (api_document.py).
 
 Chromium missing or unable to start is a failure of this suite, never a silent skip."""
 import argparse
