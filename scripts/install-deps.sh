@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine64 xvfb xauth python3-pefile
           fonts-wqy-microhei curl wget nodejs unzip python3 x11-apps imagemagick xdotool wrk
-          chromium chromium-driver python3-selenium clang libclang-rt-14-dev)
+          chromium chromium-driver python3-selenium clang libclang-rt-14-dev python3-jsonschema python3-yaml)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -90,6 +90,22 @@ class ApiEndToEnd(ConnectorTestCase):
         with open(self.connector.config_path, encoding="utf-8") as config:
             self.assertEqual(json.load(config)["allowedOrigins"], [STRANGER])
 
+    def test_requests_the_server_cannot_take_get_its_own_bare_reply(self):
+        # (method, target, headers, status): what the API never sees, answered "Bad request"
+        # without a Content-Type or cross-origin headers, so a page sees a failed fetch.
+        cases = [
+            ("GET", "/v1/health?origin=%zz", {}, 400),
+            ("POST", "/v1/convert", {"Content-Length": "abc"}, 400),
+            ("POST", "/v1/convert", {"Content-Length": "209715201"}, 413),
+            ("GET", "/v1/health", {"X-Fill": "a" * 70000}, 413),
+        ]
+        for method, target, headers, status in cases:
+            with self.subTest(target=target, headers=str(headers)[:60]):
+                reply = request(method, target, headers=dict(headers, Origin=EDITOR))
+                self.assertEqual((reply.status, reply.body), (status, b"Bad request"))
+                self.assertIsNone(reply.header("Content-Type"))
+                self.assertIsNone(reply.header("Access-Control-Allow-Origin"))
+
     def test_foreign_host_is_refused(self):
         refusal = '{"code":"HOST_NOT_ALLOWED","message":"不允许通过此地址访问连接器"}'
         for method in ("GET", "OPTIONS"):

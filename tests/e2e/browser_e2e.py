@@ -3,8 +3,11 @@
 editor-like page from http://localhost:5174 (not a built-in origin) and http://localhost:5173 (built
 in) and walks the whole journey against the real program: health, refusal, pairing in a new tab,
 a preflighted JSON conversion downloaded as a Blob, a failed conversion, framing of the pairing page,
-and a foreign host name that resolves to 127.0.0.1. What counts is what the page can see, which the
-browser decides (CORS, preflights, exposed headers, local-network rules, frame options).
+a foreign host name that resolves to 127.0.0.1, and a page the browser counts as a public, secure
+site, which may reach the connector only with the user's leave (Local Network Access). What counts
+is what the page can see, which the browser decides (CORS, preflights, exposed headers,
+local-network rules, frame options). Every reply the browser receives from the connector is held
+to the API document (api_document.py).
 
 Chromium missing or unable to start is a failure of this suite, never a silent skip."""
 import argparse
@@ -15,12 +18,14 @@ import http.server
 import io
 import json
 import os
+import re
 import sys
 import threading
 import urllib.parse
 import zipfile
 
-from connector_harness import ConnectorTestCase, Options, main
+from api_document import check_reply
+from connector_harness import PORT, ConnectorTestCase, Options, main, request
 
 try:
     from selenium import webdriver
@@ -39,6 +44,12 @@ CONNECTOR = "http://127.0.0.1:27843"
 STRANGER = "http://localhost:5174"  # not built in: must pair first
 BUILT_IN = "http://localhost:5173"  # one of the built-in development origins
 FOREIGN_HOST = "evil.example"  # mapped to 127.0.0.1 inside the browser only
+# The editor as users have it, a public HTTPS site: a name mapped to 127.0.0.1, whose page address
+# the browser is told is public, and whose origin it treats as secure (as it would https).
+PUBLIC_PORT = 5175
+PUBLIC_EDITOR = "http://editor.example:%d" % PUBLIC_PORT
+# Chromium's permission for a less private address space (public) to reach the loopback one.
+LOOPBACK_PERMISSION = "loopback-network"
 WAIT_SECONDS = 60  # bound of every wait on the browser; a Windows conversion under Wine is the slowest
 SCRIPT_SECONDS = 120
 ALLOW_BUTTON = "//button[normalize-space()='允许此网站']"
@@ -113,7 +124,10 @@ def start_chromium(profile, log_path):
     for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
                      "--no-first-run", "--disable-background-networking", "--disable-component-update",
                      "--disable-sync", "--no-proxy-server", "--window-size=760,640",
-                     "--host-resolver-rules=MAP %s 127.0.0.1" % FOREIGN_HOST,
+                     "--host-resolver-rules=MAP %s 127.0.0.1,MAP %s 127.0.0.1"
+                     % (FOREIGN_HOST, urllib.parse.urlsplit(PUBLIC_EDITOR).hostname),
+                     "--ip-address-space-overrides=127.0.0.1:%d=public" % PUBLIC_PORT,
+                     "--unsafely-treat-insecure-origin-as-secure=" + PUBLIC_EDITOR,
                      "--user-data-dir=" + profile):
         options.add_argument(argument)
     # The network log shows what was sent and answered, whatever the page was allowed to see.
@@ -132,6 +146,9 @@ def start_chromium(profile, log_path):
 class BrowserEndToEnd(ConnectorTestCase):
     """The cases build on each other in the order of their numbers, as a user's first visit does."""
 
+    methods_sent = {}  # request id -> method, of every request the browser sent
+    unread = []  # network events read from the browser that network_events has not returned yet
+
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
@@ -141,11 +158,15 @@ class BrowserEndToEnd(ConnectorTestCase):
         cls.driver = start_chromium(profile, os.path.join(cls.directory, "chromedriver.log"))
         cls.addClassCleanup(quit_quietly, cls.driver)
         cls.editor_tab = cls.driver.current_window_handle
-        for port in (5173, 5174):
+        for port in (5173, 5174, PUBLIC_PORT):
             server = serve_pages(port)
             cls.addClassCleanup(server.server_close)
             cls.addClassCleanup(server.shutdown)
         cls.connector = cls.start_connector("browser", spine=Options.stub)
+
+    def tearDown(self):
+        self.network_events()  # the replies of the test's last steps are checked too
+        super().tearDown()
 
     # -- helpers ------------------------------------------------------------------------------
 
@@ -161,20 +182,70 @@ class BrowserEndToEnd(ConnectorTestCase):
         address = origin + "/editor.html"
         if connector:
             address += "?connector=" + urllib.parse.quote(connector, safe="")
-        self.driver.get(address)
+        self.go(address)
         self.wait_for(lambda driver: driver.execute_script("return !!window.editor"), "the editor page")
 
     def page_call(self, call, *arguments):
         """Runs an async call of the page (an expression over `arguments`) and returns its value."""
-        return self.driver.execute_async_script(
+        result = self.driver.execute_async_script(
             "const done = arguments[arguments.length - 1];"
             "Promise.resolve().then(() => %s)"
             ".then(done, error => done({scriptError: String(error)}));" % call, *arguments)
+        self.read_network_log()
+        return result
+
+    def read_network_log(self):
+        """Moves the browser's new network events to self.unread, holding the connector's replies
+        among them to the API document. Called before every navigation and after every call of
+        the page too, while the browser still holds the bodies of what the page received."""
+        events = [json.loads(entry["message"])["message"] for entry in self.driver.get_log("performance")]
+        self.check_connector_replies(events)
+        self.unread = self.unread + events
 
     def network_events(self, method=None):
         """The browser's network events (of one kind) since the last call."""
-        events = (json.loads(entry["message"])["message"] for entry in self.driver.get_log("performance"))
+        self.read_network_log()
+        events, self.unread = self.unread, []
         return [event["params"] for event in events if event["method"] == (method or event["method"])]
+
+    def check_connector_replies(self, events):
+        for event in events:
+            params = event["params"]
+            if event["method"] == "Network.requestWillBeSent":
+                self.methods_sent[params["requestId"]] = params["request"]["method"]
+            elif (event["method"] == "Network.responseReceived"
+                  and urllib.parse.urlsplit(params["response"]["url"]).port == PORT):
+                response = params["response"]
+                content_type = next((value for name, value in response["headers"].items()
+                                     if name.lower() == "content-type"), "")
+                body = b""
+                if "json" in content_type or (not content_type and response["status"] != 204):
+                    body = self.received_body(params)
+                # A new tab's first page may be asked for before the driver watches the tab; a tab
+                # opens with a GET.
+                method = self.methods_sent.get(params["requestId"],
+                                               "GET" if params.get("type") == "Document" else None)
+                self.assertIsNotNone(method, "a reply to a request never seen: %s" % response["url"])
+                check_reply(method, response["url"], response["status"], response["headers"], body)
+
+    def received_body(self, params):
+        try:
+            found = self.driver.execute_cdp_cmd("Network.getResponseBody", {"requestId": params["requestId"]})
+        except WebDriverException:
+            # DevTools keeps no body of a preflight or of the browser's own requests (the page
+            # icon), and a page in a cross-site frame has a DevTools target of its own, whose bodies
+            # the driver cannot ask for: of these, status, type and headers are checked.
+            if params.get("type") in ("Preflight", "Other"):
+                return None
+            top = self.driver.execute_cdp_cmd("Page.getFrameTree", {})["frameTree"]["frame"]["id"]
+            if params.get("type") == "Document" and params.get("frameId") != top:
+                return None
+            raise
+        return base64.b64decode(found["body"]) if found["base64Encoded"] else found["body"].encode("utf-8")
+
+    def go(self, address):
+        self.read_network_log()
+        self.driver.get(address)
 
     def preflights_sent(self):
         """(url, requested headers) of the CORS preflights sent since the last look at the network."""
@@ -292,7 +363,7 @@ class BrowserEndToEnd(ConnectorTestCase):
                 " performance.getEntriesByType('navigation')[0].loadEventEnd]; }, true);")})
             for _ in range(5):  # a busy machine may delay the click beyond what is asked
                 self.network_events()
-                self.driver.get(pair_url(STRANGER))
+                self.go(pair_url(STRANGER))
                 self.click_at(*centre)
                 pressed = self.driver.execute_script("return window.pressed || null")
                 if pressed and pressed[1] < 100:
@@ -358,7 +429,7 @@ class BrowserEndToEnd(ConnectorTestCase):
         framed = pair_url("https://framer.example")
         query = urllib.parse.urlencode({"src": framed,
                                         "control": CONNECTOR + "/v1/health"})
-        self.driver.get(STRANGER + "/frame.html?" + query)
+        self.go(STRANGER + "/frame.html?" + query)
         self.wait_for(lambda driver: driver.execute_script("return window.framesLoaded") == 2,
                       "both frames to finish loading")
 
@@ -388,7 +459,7 @@ class BrowserEndToEnd(ConnectorTestCase):
         self.assertIn("TypeError", reply.get("fetchError", ""), reply)
 
         # Same origin as the connector under that name: replies are readable, and refuse.
-        self.driver.get(foreign_connector + "/pair?origin=" + urllib.parse.quote(foreign_connector, safe=""))
+        self.go(foreign_connector + "/pair?origin=" + urllib.parse.quote(foreign_connector, safe=""))
         self.assertEqual(self.driver.find_elements(By.XPATH, ALLOW_BUTTON), [])
         self.assertNotIn("nonce", self.driver.page_source)
         for method, path in (("GET", "/v1/health"), ("POST", "/pair")):
@@ -399,6 +470,54 @@ class BrowserEndToEnd(ConnectorTestCase):
             self.assertEqual(reply.get("status"), 403, (method, path, reply))
             self.assertEqual(json.loads(reply["body"])["code"], "HOST_NOT_ALLOWED", (method, path))
         self.assertEqual(self.saved_origins(), [STRANGER])
+
+    def test_9_public_secure_page_reaches_the_connector_only_with_leave(self):
+        # A nonce of a pairing for this origin, to be posted by the page: if the connector ever
+        # received the post, the nonce would be spent.
+        page = request("GET", "/pair?origin=" + urllib.parse.quote(PUBLIC_EDITOR, safe=""))
+        nonce = re.search(r'name="nonce" value="([0-9a-f]{48})"', page.text()).group(1)
+        post_nonce = ("fetch(arguments[0] + '/pair', {method: 'POST', mode: 'no-cors', body: 'nonce=' + arguments[1]})"
+                      ".then(() => 'sent', error => error.name + ': ' + error.message)")
+        loopback_state = "navigator.permissions.query({name: '%s'}).then(status => status.state)" % LOOPBACK_PERMISSION
+
+        self.set_loopback_permission("denied")
+        self.open_editor(PUBLIC_EDITOR)
+        self.assertTrue(self.driver.execute_script("return window.isSecureContext"))
+        self.assertEqual(self.page_call(loopback_state), "denied")
+        self.network_events()
+        failed = {"fetchError": "TypeError: Failed to fetch"}
+        self.assertEqual(self.page_call("window.editor.health()"), failed)
+        self.assertEqual(self.page_call("window.editor.convert(arguments[0])", conversion_request("x", [])), failed)
+        self.assertEqual(self.page_call(post_nonce, CONNECTOR, nonce), "TypeError: Failed to fetch")
+        self.assertEqual([response["url"] for response in self.responses_received()
+                          if urllib.parse.urlsplit(response["url"]).port == PORT], [])
+        # Nothing reached the connector: the nonce is still good, and spending it here pairs the origin.
+        self.assertNotIn(PUBLIC_EDITOR, self.saved_origins())
+        done = request("POST", "/pair", body="nonce=" + nonce,
+                       headers={"Content-Type": "application/x-www-form-urlencoded"})
+        self.assertEqual(done.status, 200, "the page's post reached the connector and spent the nonce")
+
+        self.set_loopback_permission("granted")
+        self.open_editor(PUBLIC_EDITOR)
+        self.assertEqual(self.page_call(loopback_state), "granted")
+        health = self.page_call("window.editor.health()")
+        self.assertEqual(health.get("status"), 200, health)
+        self.assertIs(health["body"]["authorized"], True)
+        self.driver.execute_cdp_cmd("Network.clearBrowserCache", {})
+        self.preflights_sent()
+        reply = self.page_call("window.editor.convert(arguments[0])", conversion_request("公开", [("a.png", PNG)]))
+        self.assertEqual(reply.get("status"), 200, reply)
+        self.assertEqual(self.preflights_sent(), [(CONNECTOR + "/v1/convert", "content-type")])
+        self.assertEqual((reply["fileName"], reply["editorVersion"], reply["blobType"]),
+                         ("%E5%85%AC%E5%BC%80.zip", "4.2.43", "application/zip"))
+        archive = zipfile.ZipFile(io.BytesIO(base64.b64decode(reply["base64"])))
+        self.assertEqual(archive.namelist(), ["公开.spine", "images/a.png"])
+        self.assertEqual(archive.read("images/a.png"), PNG)
+
+    def set_loopback_permission(self, setting):
+        """What the user answers when the browser asks whether the page may reach this device."""
+        self.driver.execute_cdp_cmd("Browser.setPermission", {
+            "permission": {"name": LOOPBACK_PERMISSION}, "setting": setting, "origin": PUBLIC_EDITOR})
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """End to end: the same typical conversion posted by the HTTP clients people use, each as it
 behaves by default (curl sends "Expect: 100-continue" for a body this large and waits for the
-interim reply), and a raw client that sends its body only once it has read "100 Continue"."""
+interim reply), and a raw client that sends its body only once it has read "100 Continue". Each
+reply, as each client received it, is held to the API document."""
 import base64
 import io
 import json
@@ -13,6 +14,7 @@ import subprocess
 import tempfile
 import zipfile
 
+from api_document import check_reply
 from connector_harness import HOST, PORT, ConnectorTestCase, Options, main, request
 
 EDITOR = "http://localhost:5173"
@@ -56,15 +58,22 @@ def comparable(name, data):
     return text.replace(workspace, "<workspace>")
 
 
+def final_head(lines):
+    """(status, headers) of the last reply head among lines (interim replies come before it)."""
+    starts = [i for i, line in enumerate(lines) if line.startswith("HTTP/")]
+    head = lines[starts[-1]:]
+    fields = [line.split(":", 1) for line in head[1:] if ":" in line]
+    return int(head[0].split()[1]), {name.strip(): value.strip() for name, value in fields}
+
+
 def split_reply(raw):
-    """(status, body) of a raw reply that is not an interim one."""
+    """(status, headers, body) of a raw reply that is not an interim one."""
     head, _, body = raw.partition(b"\r\n\r\n")
-    lines = head.decode("latin-1").split("\r\n")
-    length = [int(line.split(":", 1)[1]) for line in lines[1:]
-              if line.lower().startswith("content-length:")]
+    status, headers = final_head(head.decode("latin-1").split("\r\n"))
+    length = [int(value) for name, value in headers.items() if name.lower() == "content-length"]
     if length != [len(body)]:
         raise AssertionError("Content-Length %s for %d body bytes" % (length, len(body)))
-    return int(lines[0].split()[1]), body
+    return status, headers, body
 
 
 class ClientsEndToEnd(ConnectorTestCase):
@@ -87,27 +96,30 @@ class ClientsEndToEnd(ConnectorTestCase):
             return output.read()
 
     def curl(self):
-        done = run(["curl", "-v", "-sS", "-o", self.output_path("curl"), "-w", "%{http_code}",
+        head_path = os.path.join(self.work, "curl-head.txt")
+        done = run(["curl", "-v", "-sS", "-o", self.output_path("curl"), "-D", head_path,
                     "-H", "Origin: " + EDITOR, "-H", "Content-Type: application/json",
                     "--data-binary", "@" + self.body_path, URL])
         trace = done.stderr.decode("utf-8", "replace")
         # Its own trace shows it asked and was told to go on: "<" lines are what it received.
         self.assertIn("> Expect: 100-continue", trace)
         self.assertIn("< HTTP/1.1 100 Continue", trace)
-        return int(done.stdout), self.read_output("curl")
+        with open(head_path, encoding="latin-1") as head:
+            return final_head(head.read().splitlines()) + (self.read_output("curl"),)
 
     def wget(self):
         done = run(["wget", "-q", "-S", "-O", self.output_path("wget"), "--header",
                     "Origin: " + EDITOR, "--header", "Content-Type: application/json",
                     "--post-file=" + self.body_path, URL])
-        statuses = [line.split()[1] for line in done.stderr.decode("latin-1").splitlines()
-                    if line.strip().startswith("HTTP/1.1")]
-        return int(statuses[-1]), self.read_output("wget")
+        # -S prints each head it received, indented.
+        lines = [line.strip() for line in done.stderr.decode("latin-1").splitlines()
+                 if line.startswith("  ")]
+        return final_head(lines) + (self.read_output("wget"),)
 
     def python_http_client(self):
         reply = request("POST", "/v1/convert", body=self.body,
                         headers={"Origin": EDITOR, "Content-Type": "application/json"})
-        return reply.status, reply.body
+        return reply.status, reply.headers, reply.body
 
     def node_fetch(self):
         node = shutil.which("nodejs") or shutil.which("node")
@@ -116,11 +128,12 @@ class ClientsEndToEnd(ConnectorTestCase):
                   " headers: {'Origin': process.argv[4], 'Content-Type': 'application/json'}})"
                   ".then(async (reply) => {"
                   " fs.writeFileSync(process.argv[3], Buffer.from(await reply.arrayBuffer()));"
-                  " console.log(reply.status); })"
+                  " console.log(JSON.stringify([reply.status, Object.fromEntries(reply.headers)])); })"
                   ".catch((error) => { console.error(error); process.exit(1); });")
         done = run([node, "-e", script, URL, self.body_path, self.output_path("node"), EDITOR])
         self.assertEqual(done.returncode, 0, done.stderr)
-        return int(done.stdout), self.read_output("node")
+        status, headers = json.loads(done.stdout)
+        return status, headers, self.read_output("node")
 
     def raw_waiting_client(self):
         head = ("POST /v1/convert HTTP/1.1\r\nHost: %s:%d\r\nOrigin: %s\r\n"
@@ -145,8 +158,9 @@ class ClientsEndToEnd(ConnectorTestCase):
                              ("node fetch", self.node_fetch),
                              ("raw client waiting for 100 Continue", self.raw_waiting_client)):
             with self.subTest(client=name):
-                status, archive = client()
+                status, headers, archive = client()
                 self.assertEqual(status, 200, archive[:300])
+                check_reply("POST", "/v1/convert", status, headers, archive)
                 with zipfile.ZipFile(io.BytesIO(archive)) as opened:
                     entries[name] = {info.filename: comparable(info.filename, opened.read(info))
                                      for info in opened.infolist()}

@@ -1,5 +1,6 @@
 """Starts the real connector program as a user would, talks to it over real sockets, and stops it
-on every path. Shared by the end-to-end suites; standard library only."""
+on every path. Shared by the end-to-end suites. Every reply received through request() is held to
+docs/openapi.yaml (api_document.py)."""
 import argparse
 import atexit
 import http.client
@@ -12,6 +13,8 @@ import sys
 import tempfile
 import time
 import unittest
+
+import api_document
 
 HOST = "127.0.0.1"
 PORT = 27843
@@ -76,15 +79,17 @@ class Reply:
 
 
 def request(method, path, body=None, headers=None, timeout=300):
-    """One request on its own connection, as the connector serves them."""
+    """One request on its own connection, as the connector serves them. A reply that the API
+    document does not describe fails the calling test (api_document.ReplyMismatch)."""
     connection = http.client.HTTPConnection(HOST, PORT, timeout=timeout)
     try:
         connection.request(method, path, body=body, headers=headers or {})
         response = connection.getresponse()
-        data = response.read()
-        return Reply(response.status, dict(response.getheaders()), data)
+        reply = Reply(response.status, dict(response.getheaders()), response.read())
     finally:
         connection.close()
+    api_document.check_reply(method, path, reply.status, reply.headers, reply.body)
+    return reply
 
 
 def port_is_free():
