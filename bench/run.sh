@@ -27,6 +27,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 nginx=$(command -v nginx || { [ -x /usr/sbin/nginx ] && echo /usr/sbin/nginx; } || true)
 # The connector listens on the port the end-to-end suites use; wait for them to let go of it.
-exec flock /tmp/port27843.lock python3 bench/convert_bench.py \
+# Debian's Python, as the suites use: the harness checks replies with its YAML and jsonschema.
+exec flock /tmp/port27843.lock /usr/bin/python3 bench/convert_bench.py \
   --program build/release/src/glimmer-connector --stub build/bench/spine-stub \
   --floor build/bench/floor-server ${nginx:+--nginx "$nginx"} "$@"

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "http/byte_stream.hpp"
+#include "http/port_sharing.hpp"
 
 namespace connector {
 
@@ -41,12 +42,6 @@ class StreamSocket : public ByteSource, public ByteSink {
   // Safe from any thread: receive fails from now on, and send gives up once it has waited
   // kSendGraceAfterCancel, so a reply to a reading client still goes out.
   virtual void cancel() noexcept = 0;
-};
-
-// How a listener treats other sockets that want the same port.
-enum class PortSharing {
-  exclusive,     // nobody may bind beside us (Windows: SO_EXCLUSIVEADDRUSE; POSIX: SO_REUSEADDR)
-  reuseAddress,  // plain SO_REUSEADDR on every platform
 };
 
 enum class ListenStatus { listening, libraryFailed, createFailed, bindFailed };

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 
+#include "http/socket.hpp"
 #include "http/socket_address.hpp"
 #include "http/socket_system.hpp"
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "http/socket.hpp"
+#include "http/port_sharing.hpp"
 
 namespace connector::socket_system {
 

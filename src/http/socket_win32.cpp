@@ -1,11 +1,13 @@
 // Winsock under socket.cpp. Stream sockets are non-blocking and waits use select.
+#include "platform/win32.hpp"
+
 #include <algorithm>
 #include <climits>
 #include <mutex>
 
+#include "http/socket.hpp"
 #include "http/socket_address.hpp"
 #include "http/socket_system.hpp"
-#include "platform/win32.hpp"
 
 namespace connector {
 namespace {
