@@ -322,22 +322,33 @@ class Soak:
               % (build, options.seconds, warmup, options.clients, options.seed, options.idle_wait))
         print("load average at the start: %.1f %.1f %.1f" % os.getloadavg())
         self.connector.start()
-        self.version = exchange(request_bytes("GET", "/v1/health")).json()["connectorVersion"]
-        self.pair(EDITOR)
-        start = self.measure()
-        loaded = self.load(warmup, 1)
-        warm = self.measure(self.settle(start.threads))
-        loaded += self.load(options.seconds - warmup, 2)
-        end = self.measure(self.settle(start.threads))
-        return self.report(start, warm, end, loaded)
+        loaded = 0.0
+        try:
+            self.version = exchange(request_bytes("GET", "/v1/health")).json()["connectorVersion"]
+            self.pair(EDITOR)
+            start = self.measure()
+            loaded += self.load(warmup, 1)
+            warm = self.measure(self.settle(start.threads))
+            loaded += self.load(options.seconds - warmup, 2)
+            end = self.measure(self.settle(start.threads))
+        except Exception as error:  # noqa: BLE001 - told with what became of the program
+            self.print_counts(loaded)
+            print("FAIL: the soak cannot go on: %s: %s" % (type(error).__name__, error))
+            print("FAIL: %s" % (self.connector.serving_problem() or "the program still serves"))
+            print("soak: FAILED")
+            return False
+        self.print_counts(loaded)
+        return self.report(start, warm, end)
 
-    def report(self, start, warm, end, loaded):
+    def print_counts(self, loaded):
         print("%-28s %8s %8s" % ("requests of each kind", "done", "wrong"))
         for kind, (done, wrong) in self.counts.items():
             print("%-28s %8d %8d" % (kind, done, wrong))
         total = sum(done for done, _ in self.counts.values())
         print("%-28s %8d %8d  (%.1f per second over %.0f s)"
-              % ("all", total, len(self.wrong), total / loaded, loaded))
+              % ("all", total, len(self.wrong), total / max(loaded, 1), loaded))
+
+    def report(self, start, warm, end):
         print("%-38s %8s %14s %8s" % ("", "start", "after warm-up", "end"))
         for name, label in Figures.NAMES:
             values = [getattr(figures, name) for figures in (start, warm, end)]
