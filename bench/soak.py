@@ -405,9 +405,12 @@ def main():
     parser.add_argument("--idle-wait", type=int, default=5,
                         help="seconds idle at least before each later figure; it waits on until "
                         "the pool's idle threads have left (%d s at most)" % SETTLE_LIMIT)
-    parser.add_argument("--clients", type=int, default=8)
+    parser.add_argument("--clients", type=int, default=8,
+                        help="client threads, a third of them for conversions")
     parser.add_argument("--seed", type=int, default=int(time.time()))
     options = parser.parse_args()
+    if options.clients < 2:
+        parser.error("--clients: at least 2, one for conversions and one for the rest")
     if options.warmup is None:
         options.warmup = max(1, options.seconds // 4)
     harness.Options.program = os.path.abspath(options.program)
