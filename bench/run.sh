@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release program, the test launcher and the floor server, then times the largest
 # conversion the limits accept against the floor, and health against nginx (see
-# convert_bench.py). Extra arguments go to the driver, e.g. --runs 9.
+# convert_bench.py). Extra arguments go to the driver, e.g. --runs 9. With "soak" first, it runs
+# the soak with faults instead (bench/soak.py).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset release >/dev/null
@@ -12,6 +13,12 @@ g++ -std=c++20 -O2 -I tests -I src -o build/bench/spine-stub \
   tests/support/spine_stub.cpp tests/support/spine_stub_main_posix.cpp \
   tests/support/spine_stub_os_posix.cpp src/platform/text.cpp
 g++ -std=c++20 -O2 -o build/bench/floor-server bench/floor_server.cpp
+# "bench/run.sh soak [--seconds N]": the soak with faults (bench/soak.py) on the release program.
+if [ "${1:-}" = soak ]; then
+  shift
+  exec flock /tmp/port27843.lock python3 bench/soak.py \
+    --program build/release/src/glimmer-connector --stub build/bench/spine-stub "$@"
+fi
 # wrk drives the health rate and nginx is its yardstick; only the bench needs them.
 missing=()
 command -v wrk >/dev/null || missing+=(wrk)

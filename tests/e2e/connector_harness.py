@@ -171,16 +171,19 @@ class Connector:
         env.update(self.extra_environment)
         return env
 
+    def command(self):
+        return ([Options.wine] if is_windows_build() else []) + [Options.program]
+
     def start(self):
         wait_until_port_free(60)
-        command = ([Options.wine] if is_windows_build() else []) + [Options.program]
         log = open(self.log_path, "ab")
         try:
             # A session of its own: a Ctrl+C meant for the harness does not reach the program,
             # which the harness stops itself.
-            self.process = subprocess.Popen(command, env=self.environment(), cwd=self.directory,
-                                            stdin=subprocess.DEVNULL, stdout=log,
-                                            stderr=subprocess.STDOUT, start_new_session=True)
+            self.process = subprocess.Popen(self.command(), env=self.environment(),
+                                            cwd=self.directory, stdin=subprocess.DEVNULL,
+                                            stdout=log, stderr=subprocess.STDOUT,
+                                            start_new_session=True)
         finally:
             log.close()
         _running.add(self)

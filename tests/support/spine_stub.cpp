@@ -69,6 +69,19 @@ void printStarting(const StubOptions& options) {
 
 void printLicensed() { writeOut(stdout, "Licensed to: Test User\r\n"); }
 
+// The file a grandchild keeps open in the workspace (its working directory) while it hangs.
+constexpr const char* kHeldFile = "grandchild-holds";
+
+// Waits until the grandchild holds its file, so it is surely there when this launcher ends.
+bool waitForHeldFile() {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!std::filesystem::exists(kHeldFile)) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
 // Lines of `fill` bytes, each 1023 long plus a line feed, `total` bytes in all.
 void printLines(char fill, std::size_t total) {
   std::string line(1023, fill);
@@ -139,6 +152,28 @@ int runSpineStub(const std::vector<std::string>& arguments) {
     // Succeeds, leaving a hanging grandchild behind.
     writeOut(stdout, "grandchild=" + startHangingCopy() + "\n");
     return succeed(options, arguments);
+  }
+  if (mode == "stub-hang-holding") {
+    // Creating the file opens it: once its name shows, it is held.
+    std::ofstream held(kHeldFile, std::ios::binary);
+    held << "held\n" << std::flush;
+    hang();
+  }
+  if (mode == "stub-tree-holding") {
+    // Succeeds, leaving behind a grandchild that holds a file open in the workspace.
+    writeOut(stdout, "grandchild=" + startHangingCopy("stub-hang-holding") + "\n");
+    if (!waitForHeldFile()) writeOut(stdout, "stub: the grandchild never opened its file\n");
+    return succeed(options, arguments);
+  }
+  if (mode == "stub-crash") {
+    writeOut(stdout, "stub: crashing\n");
+    std::fflush(stdout);
+    crash();
+  }
+  if (mode == "stub-handle-count") {
+    // Not a launcher's behaviour: a measuring tool for the soak, in this OS's own terms.
+    for (const auto& program : options.probes) writeOut(stdout, describeHandleCounts(program));
+    return 0;
   }
   if (mode == "stub-handles") {
     writeOut(stdout, describeInheritedHandles(options.probes));
