@@ -1,10 +1,9 @@
 #pragma once
-// Validation and staging of a conversion request body.
+// Staging a read conversion request: its workspace, with the skeleton JSON and the images in it.
 #include <filesystem>
 #include <string>
-#include <string_view>
-#include <vector>
 
+#include "convert/convert_plan.hpp"
 #include "convert/store_zip_builder.hpp"
 #include "convert/workspace.hpp"
 #include "encoding/json.hpp"
@@ -22,7 +21,10 @@ struct ConvertRequest {
   StoreZipBuilder images;
 };
 
+// Creates the workspace and writes the plan into it; a failure removes the workspace. The body
+// the plan was read from must still be alive.
+ConvertRequest stageConvertRequest(ConvertPlan plan);
+// Reading, then staging.
 ConvertRequest decodeConvertRequest(const JsonValue& body);
-std::string requireString(const JsonValue& object, const std::string& key);
 
 }  // namespace connector

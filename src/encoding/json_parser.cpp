@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 #include <type_traits>
+#include <vector>
 
 #include "encoding/ascii.hpp"
 #include "encoding/json_parser_scan.hpp"
@@ -93,13 +94,14 @@ class Parser {
     return root;
   }
 
-  // The whole text is checked; of a top-level object only the members named in picked are built.
-  JsonValue parsePicked(std::span<const std::string_view> picked) {
+  // The whole text is checked; of a top-level object only the members named in picked are built,
+  // until whole (when given) holds for one of them as built: from there on, all are.
+  JsonValue parsePicked(std::span<const std::string_view> picked, JsonMemberTest whole) {
     JsonValue root;
     skipWhitespace();
     if (atEnd()) fail(kIncomplete);
     if (text_[pos_] == '{') {
-      parseObject(root, &picked);
+      parsePickedObject(root, picked, whole);
     } else {
       skipValue();
     }
@@ -142,7 +144,7 @@ class Parser {
     if (c == '[') {
       parseArray(out);
     } else if (c == '{') {
-      parseObject(out, nullptr);
+      parseObject(out);
     } else {
       parseScalar(out);
     }
@@ -225,20 +227,52 @@ class Parser {
     --depth_;
   }
 
-  // picked: when given, only these members are built; the others are checked and dropped.
-  void parseObject(JsonValue& out, const std::span<const std::string_view>* picked) {
+  void parseObject(JsonValue& out) {
     skipWhitespace();
     JsonObject& object = out.makeObject();  // out is still null here
     std::string key;
+    walkObject(&key, [&] { parseValue(freshMember(object, std::move(key))); });
+  }
+
+  // The last occurrence of a repeated key wins.
+  static JsonValue& freshMember(JsonObject& object, std::string key) {
+    const auto [member, inserted] = object.try_emplace(std::move(key));
+    if (!inserted) member->second = JsonValue();
+    return member->second;
+  }
+
+  // The top-level object of parsePicked. A member passed over while whole may still ask for every
+  // member keeps its place in the text, to be built from there if it does.
+  [[gnu::noinline]] void parsePickedObject(JsonValue& out, std::span<const std::string_view> picked,
+                                           JsonMemberTest whole) {
+    struct Passed {
+      std::string key;
+      std::size_t begin;
+      std::size_t end;
+    };
+    std::vector<Passed> passed;
+    bool all = false;
+    JsonObject& object = out.makeObject();
+    std::string key;
     walkObject(&key, [&] {
-      if (picked != nullptr && std::find(picked->begin(), picked->end(), key) == picked->end()) {
+      if (!all && std::find(picked.begin(), picked.end(), key) == picked.end()) {
+        const std::size_t begin = pos_;
         skipValue();
+        if (whole != nullptr) passed.push_back({std::move(key), begin, pos_});
         return;
       }
-      // The last occurrence of a repeated key wins.
-      const auto [member, inserted] = object.try_emplace(std::move(key));
-      if (!inserted) member->second = JsonValue();
-      parseValue(member->second);
+      JsonValue& member = freshMember(object, std::move(key));
+      parseValue(member);
+      if (all || whole == nullptr || !whole(member)) return;
+      all = true;
+      // Checked already: building them cannot fail. The members after this one come later, so the
+      // last occurrence of a key still wins.
+      for (Passed& earlier : passed) {
+        Parser again(text_.substr(earlier.begin, earlier.end - earlier.begin), borrow_);
+        again.depth_ = depth_;
+        freshMember(object, std::move(earlier.key)) = again.parseDocument();
+      }
+      passed = {};
     });
   }
 
@@ -460,7 +494,12 @@ JsonValue parseJson(std::string_view text) { return Parser(text, false).parseDoc
 JsonValue parseJsonInPlace(std::string_view text) { return Parser(text, true).parseDocument(); }
 
 JsonValue parseJsonMembers(std::string_view text, std::span<const std::string_view> members) {
-  return Parser(text, false).parsePicked(members);
+  return Parser(text, false).parsePicked(members, nullptr);
+}
+
+JsonValue parseJsonMembers(std::string_view text, std::span<const std::string_view> members,
+                           JsonMemberTest whole) {
+  return Parser(text, false).parsePicked(members, whole);
 }
 
 }  // namespace connector

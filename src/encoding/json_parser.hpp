@@ -25,5 +25,12 @@ JsonValue parseJsonInPlace(std::string_view text);
 // named members of a top-level object; everything else is checked and dropped. A top level that
 // is not an object gives null.
 JsonValue parseJsonMembers(std::string_view text, std::span<const std::string_view> members);
+// As parseJsonMembers, but once whole(member) holds for a named member as built, the result is the
+// whole document, as parseJson gives it. The members after that one are built as they come; those
+// before it, checked already, are built from their text then (none when it comes first), so one
+// read of the text serves whichever the named member asks for.
+using JsonMemberTest = bool (*)(const JsonValue& member);
+JsonValue parseJsonMembers(std::string_view text, std::span<const std::string_view> members,
+                           JsonMemberTest whole);
 
 }  // namespace connector

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "convert/convert_plan.hpp"
 #include "convert/request_rules.hpp"
 #include "convert/store_zip_builder.hpp"
 #include "convert_test_support.hpp"
@@ -362,6 +365,53 @@ TEST(DecodeConvertRequest, StagedSkeletonText) {
     EXPECT_EQ(test::readWholeFile(request.jsonPath), original);
     EXPECT_TRUE(fs::is_directory(request.workspace.directory() / "imgs"));
   }
+}
+
+// Reading needs no disk: with the temporary folder gone it gives the plan, and only staging
+// fails. An image's failure waits in the plan, behind the images before it.
+TEST(ReadConvertRequest, NeedsNoDiskAndLeavesAnImagesFailureToStaging) {
+  test::PrivateTemp temp;
+  test::ScopedEnvironment gone;
+  for (const char* name : {"TMPDIR", "TMP", "TEMP"})
+    gone.set(name, pathToUtf8(temp.path() / "gone"));
+  const std::string tooLarge(((32u << 20) / 3 + 1) * 4, 'A');
+  const struct {
+    std::vector<std::pair<std::string, std::string>> images;  // path, Base64
+    std::vector<std::string> read;
+    const char* error;
+  } cases[] = {
+      {{{"a.png", "QQ=="}, {"s\\b", "QkI="}}, {"art/a.png", "art/s/b"}, "(no error)"},
+      {{{"a.png", "QQ=="}, {"../b", "QkI="}, {"c", "Q"}},
+       {"art/a.png"},
+       "图片路径不能超出工程目录"},
+      {{{"a.png", "QQ="}, {"/b", "QkI="}}, {}, "图片数据格式无效"},
+      {{{"a.png", "QQ=="}, {"b", tooLarge}, {"c", "Q"}}, {"art/a.png"}, "单张图片不能超过 32MB"},
+  };
+  for (const auto& [images, read, error] : cases) {
+    JsonValue body = requestBody(skeletonText("4.2", "./art"), " P ");
+    for (const auto& [path, base64] : images)
+      body["images"].arrayIf()->push_back(JsonObject{{"path", path}, {"dataBase64", base64}});
+    const ConvertPlan plan = readConvertRequest(body);
+    EXPECT_EQ(plan.spineVersion + "|" + plan.projectName + "|" + plan.imagesFolder, "4.2|P|art");
+    EXPECT_FALSE(plan.legacyJson.has_value());
+    std::vector<std::string> names;
+    for (const ImageToStage& image : plan.images) names.push_back(image.entryName);
+    EXPECT_EQ(names, read) << error;
+    EXPECT_EQ(errorOf([&] {
+                if (plan.imageError) std::rethrow_exception(plan.imageError);
+              }),
+              error);
+    const bool sizeFailed = std::string_view(error) == "单张图片不能超过 32MB";
+    EXPECT_EQ(plan.imageData, sizeFailed ? std::string_view(tooLarge) : std::string_view());
+    EXPECT_NE(errorOf([&] { decodeConvertRequest(body); }), "(no error)");
+  }
+  // A 3.8 skeleton the request does not declare, its version anywhere in the text.
+  const std::string legacy = R"({"bones":[{"x":1.5}],"skeleton":{"spine":" 3.8.99"},"z":"\u00e9"})";
+  const ConvertPlan plan = readConvertRequest(requestBody(legacy));
+  JsonValue expected = parseJson(legacy);
+  expected["skeleton"]["images"] = "images";
+  EXPECT_EQ(plan.legacyJson, toJsonText(expected, 2) + "\n");
+  EXPECT_TRUE(temp.leftovers().empty());
 }
 
 TEST(DecodeConvertRequest, ImagesThatAreNotAnArrayMeanNone) {

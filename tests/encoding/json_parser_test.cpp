@@ -35,6 +35,10 @@ std::string faultOf(std::string_view text) {
   EXPECT_EQ(faultOfParse([&] { parseJsonInPlace(text); }), fault) << "in place";
   EXPECT_EQ(faultOfParse([&] { parseJsonMembers(text, {}); }), fault) << "nothing picked";
   EXPECT_EQ(faultOfParse([&] { parseJsonMembers(text, kOne); }), fault) << "one member picked";
+  EXPECT_EQ(
+      faultOfParse([&] { parseJsonMembers(text, kOne, [](const JsonValue&) { return true; }); }),
+      fault)
+      << "whole from the picked member on";
   return fault;
 }
 
@@ -370,6 +374,37 @@ TEST(JsonParserMembers, BuildsOnlyThePickedMembersAndChecksTheRest) {
   EXPECT_EQ(faultOf(R"({"pad":[1e400]})"), at("JSON 数字超出范围", 13));
   EXPECT_EQ(faultOf(R"({"pad":[-)" + std::string(300, '1') + "]}"), "parsed");
   EXPECT_EQ(faultOf(R"({"pad":[0.)" + std::string(400, '0') + "1]}"), "parsed");
+}
+
+TEST(JsonParserMembers, AMemberThatAsksForTheWholeDocumentGetsWhatParseJsonBuilds) {
+  static constexpr std::string_view kSkeleton[] = {"skeleton"};
+  const JsonMemberTest wantsWhole = [](const JsonValue& member) { return member.isArray(); };
+  // Whichever "skeleton" is last decides the members, as in the full tree; passed members are
+  // built wherever they stood, and the last of a repeated key wins among them too.
+  const struct {
+    const char* text;
+    bool whole;
+  } cases[] = {
+      {R"({"skeleton":[1],"a":{"b":[2,"\u00e9"]},"c":null})", true},
+      {R"({"a":1,"a":{"x":[true]},"c":"\"","skeleton":[],"d":-0.5,"a":3})", true},
+      {R"({"a":1,"skeleton":{},"b":2,"skeleton":[3],"b":4})", true},
+      {R"({"a":1,"skeleton":[3],"b":2,"skeleton":{"s":1}})", true},
+      {R"({"a":1,"skeleton":{"skeleton":[]},"b":[[]]})", false},
+      {R"({})", false},
+  };
+  for (const auto& [text, whole] : cases) {
+    const JsonValue expected = whole ? parseJson(text) : parseJsonMembers(text, kSkeleton);
+    EXPECT_EQ(toJsonText(parseJsonMembers(text, kSkeleton, wantsWhole), -1),
+              toJsonText(expected, -1))
+        << text;
+  }
+  EXPECT_TRUE(parseJsonMembers(R"([{"skeleton":[]}])", kSkeleton, wantsWhole).isNull());
+  // A passed member keeps the nesting it had: 1000 levels in all are still the limit.
+  const std::string deep = std::string(999, '[') + std::string(999, ']');
+  EXPECT_EQ(
+      toJsonText(parseJsonMembers(R"({"a":)" + deep + R"(,"skeleton":[]})", kSkeleton, wantsWhole),
+                 -1),
+      toJsonText(parseJson(R"({"a":)" + deep + R"(,"skeleton":[]})"), -1));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// decodeConvertRequest on arbitrary bodies. Whatever happens, no workspace is left behind once the
-// request is gone, and nothing is ever written outside the workspace.
+// Reading and staging a conversion request on arbitrary bodies. Reading writes nothing; whatever
+// happens, no workspace is left behind once the request is gone, and nothing is ever written
+// outside the workspace.
 // Input starting with "{": the whole request body. Anything else: lines of skeleton JSON, project
 // name, requested version, then image path and Base64 data pairs, built into a body (so the
 // mutations reach the skeleton and the paths without breaking the envelope's escapes).
@@ -9,8 +10,10 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "convert/convert_plan.hpp"
 #include "convert/convert_request.hpp"
 #include "encoding/json.hpp"
 #include "encoding/json_parser.hpp"
@@ -96,7 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     body = bodyFromLines(text);
   }
   try {
-    const ConvertRequest request = decodeConvertRequest(body);
+    ConvertPlan plan = readConvertRequest(body);
+    fuzz::check(fuzz::isEmptyFolder(temporaryFolder()), "reading writes nothing");
+    const ConvertRequest request = stageConvertRequest(std::move(plan));
     checkStaged(request);
   } catch (const std::runtime_error&) {
     // A refusal: only what is left on disk matters here.

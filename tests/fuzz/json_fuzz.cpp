@@ -70,6 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   checkNumbersFinite(value);
+  // A picked member that asks for the whole document gets the full tree, wherever it stands.
+  static constexpr std::string_view kPicked[] = {"a"};
+  if (value.find("a") != nullptr) {
+    const JsonValue whole = parseJsonMembers(text, kPicked, [](const JsonValue&) { return true; });
+    fuzz::check(sameValue(value, whole), "the whole document once a picked member asks for it");
+  }
   for (const int indent : {0, 2}) {
     const std::string written = toJsonText(value, indent);
     JsonValue reparsed;
