@@ -29,9 +29,11 @@ constexpr const char* kExpiredHtml = "<h2>授权已过期，请返回编辑器�
 // clicks, so the button acts only on a press that began once the page had been visible and
 // focused for a second; until then it is dimmed and a click does nothing, leaving the nonce
 // unspent. Any loss of focus or visibility (and a return from the back-forward cache) starts the
-// second again. The press is taken from pointerdown, or from keydown of Enter or Space (not a
-// repeat, whose press began earlier); a click without either (assistive technology) is judged at
-// its own time. Without scripts the button works at once, as it always did.
+// second again. The press is taken from pointerdown, or from the first keydown of Enter or Space.
+// A held key repeats its keydown: a repeat keeps the judgement of its press (Space clicks on its
+// release, after the repeats), and counts as not ready when that press was not seen here or its
+// click is spent (Enter clicks on every keydown). A click without either (assistive technology)
+// is judged at its own time. Without scripts the button works at once, as it always did.
 constexpr const char* kClickGuard =
     "<script>{"
     "const button=document.querySelector(\"form button\");"
@@ -45,7 +47,8 @@ constexpr const char* kClickGuard =
     "document.addEventListener(\"visibilitychange\",settle);"
     "button.addEventListener(\"pointerdown\",()=>{press=ready();});"
     "button.addEventListener(\"keydown\",event=>{"
-    "if(event.key===\"Enter\"||event.key===\" \")press=ready()&&!event.repeat;});"
+    "if(event.key!==\"Enter\"&&event.key!==\" \")return;"
+    "if(!event.repeat)press=ready();else if(press===null)press=false;});"
     "button.addEventListener(\"click\",event=>{"
     "if(!(press===null?ready():press))event.preventDefault();press=null;});"
     "settle();}</script>";

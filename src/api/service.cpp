@@ -6,7 +6,7 @@ namespace connector {
 
 ConnectorService::ConnectorService(RouteHandlerFactory makeHandler, std::uint16_t port,
                                    ServerLimits limits)
-    : makeHandler_(std::move(makeHandler)), plain_(port, limits), secure_(kSecurePort, limits) {}
+    : makeHandler_(std::move(makeHandler)), secure_(kSecurePort, limits), plain_(port, limits) {}
 
 ConnectorService::~ConnectorService() { stop(); }
 

@@ -43,8 +43,9 @@ class ConnectorService {
   mutable std::mutex stopLock_;  // guards stopSource_
   std::stop_source stopSource_;
   // Declared last so they are destroyed first: their connection threads end before the locks.
-  ConnectorServer plain_;
+  // The plain server goes first of all, since its health requests ask whether the secure one runs.
   ConnectorServer secure_;
+  ConnectorServer plain_;
 };
 
 }  // namespace connector

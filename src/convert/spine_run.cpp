@@ -8,8 +8,8 @@
 
 #include "convert/convert_request.hpp"
 #include "convert/store_zip_builder.hpp"
+#include "convert/workspace.hpp"
 #include "encoding/ascii.hpp"
-#include "platform/read_file.hpp"
 #include "platform/text.hpp"
 
 namespace connector {
@@ -29,7 +29,7 @@ std::vector<std::string> spineArguments(const ConvertRequest& request,
 
 std::string readProject(const std::filesystem::path& path) {
   std::string bytes;
-  if (readWholeFile(path, bytes) != FileRead::Read || bytes.empty()) {
+  if (!ConversionWorkspace::readFile(path, bytes) || bytes.empty()) {
     throw std::runtime_error("Spine 未生成有效的工程文件");
   }
   return bytes;

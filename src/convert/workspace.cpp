@@ -78,6 +78,10 @@ bool ConversionWorkspace::createNewFile(const std::filesystem::path& path) {
   return workspace_files::createNewPrivateFile(path);
 }
 
+bool ConversionWorkspace::readFile(const std::filesystem::path& path, std::string& bytes) {
+  return workspace_files::readFile(path, bytes);
+}
+
 // Each missing level is made private like the workspace itself.
 void ConversionWorkspace::ensureDirectories(const std::filesystem::path& path) {
   using workspace_files::EntryKind;

@@ -32,6 +32,9 @@ class ConversionWorkspace {
   // Writes into a file createNewFile made; throws failureMessage as writeFile does.
   static void fillNewFile(const std::filesystem::path& path, std::string_view bytes,
                           const char* failureMessage);
+  // Reads a whole file of the workspace (the project Spine wrote) under the same names as the
+  // calls above; false if it cannot be opened or read to its end.
+  static bool readFile(const std::filesystem::path& path, std::string& bytes);
 
  private:
   explicit ConversionWorkspace(std::filesystem::path directory)

@@ -21,6 +21,8 @@ bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes)
 // truncated: ext4 starts writing a file to disk as soon as it is closed after a truncation, and
 // the workspace is deleted long before that is of any use.
 bool fillNewPrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept;
+// Reads the whole file into bytes; false if it cannot be opened or read to its end.
+bool readFile(const std::filesystem::path& path, std::string& bytes);
 
 enum class EntryKind { missing, link, directory, other };
 // What a removal must do with an entry: a link of any kind (symbolic link, junction) is removed

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "convert/workspace_files.hpp"
+#include "platform/read_file.hpp"
 #include "platform/unique_fd.hpp"
 
 namespace connector::workspace_files {
@@ -35,6 +36,10 @@ bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes)
 
 bool fillNewPrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept {
   return writeAndClose(UniqueFd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW)), bytes);
+}
+
+bool readFile(const std::filesystem::path& path, std::string& bytes) {
+  return readWholeFile(path, bytes) == FileRead::Read;
 }
 
 EntryKind entryKind(const std::filesystem::path& path) noexcept {

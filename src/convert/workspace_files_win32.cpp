@@ -4,6 +4,7 @@
 
 #include "convert/workspace_files.hpp"
 #include "platform/busy_retry.hpp"
+#include "platform/read_file.hpp"
 #include "platform/win32.hpp"
 
 namespace connector::workspace_files {
@@ -116,6 +117,10 @@ bool writePrivateFile(const std::filesystem::path& path, std::string_view bytes)
 
 bool fillNewPrivateFile(const std::filesystem::path& path, std::string_view bytes) noexcept {
   return writeAndClose(openForWriting(path, OPEN_EXISTING), bytes);
+}
+
+bool readFile(const std::filesystem::path& path, std::string& bytes) {
+  return readWholeFile(systemName(path), bytes) == FileRead::Read;
 }
 
 // The standard library's status follows junctions and reports them as plain directories, so

@@ -17,9 +17,9 @@ inline constexpr std::uint64_t kBodyLimit = 209715200;  // 200 MiB of Content-Le
 using ContinueSender = std::function<void()>;
 
 // Fills request from source. On failure returns false with errorStatus set to 400 (malformed,
-// closed early) or 413 (a limit exceeded); errorStatus is left alone on success. A request that
-// expects 100-continue and announces a body gets sendContinue once its head has been accepted,
-// before any of its body is read.
+// closed early, a transfer coding) or 413 (a limit exceeded); errorStatus is left alone on
+// success. A request that expects 100-continue and announces a body gets sendContinue once its
+// head has been accepted, before any of its body is read.
 bool parseRequest(ByteSource& source, HttpRequest& request, int& errorStatus,
                   const ContinueSender& sendContinue = {});
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <string>
 #include <thread>
@@ -137,6 +138,35 @@ TEST(ConnectorService, NoConnectionThreadOutlivesTheService) {
   }
   EXPECT_TRUE(finished.load());
   EXPECT_EQ(parseReply(reply.get()).body, "slow");
+}
+
+// The plain server's connection threads ask the secure one whether it runs (the health report
+// does), so it must outlive them. Members are destroyed in reverse order of declaration, and one
+// declared later lies at a higher address.
+TEST(ConnectorService, SecureServerOutlivesThePlainServersConnections) {
+  using namespace std::chrono_literals;
+  std::atomic<bool> entered{false};
+  std::future<std::string> reply;
+  {
+    ServerLimits limits;
+    limits.stopWait = 50ms;
+    ConnectorService service(
+        [&](ConnectorService& owner) -> RouteHandler {
+          return [&, owner = &owner](const HttpRequest&) {
+            entered = true;
+            std::this_thread::sleep_for(400ms);  // past the stop's wait: members are going
+            return HttpResponse{200, {}, owner->secureServer().isRunning() ? "secure" : "plain"};
+          };
+        },
+        27862, limits);
+    EXPECT_TRUE(std::less<const void*>()(&service.secureServer(), &service.plainServer()));
+    ASSERT_TRUE(service.start());
+    reply = std::async(std::launch::async, [] {
+      return exchange("GET / HTTP/1.1\r\n\r\n", test::AfterSending::keepOpen, 27862);
+    });
+    while (!entered) std::this_thread::yield();
+  }
+  EXPECT_EQ(parseReply(reply.get()).body, "plain");
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
-// Image paths whose full path in the workspace passes the old 260-character limit.
+// Image and project paths whose full path in the workspace passes the old 260-character limit.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "convert/convert_request.hpp"
+#include "convert/workspace.hpp"
 #include "convert_test_support.hpp"
 #include "platform/text.hpp"
 
@@ -28,6 +30,31 @@ TEST(LongImagePaths, AreStagedOrRefusedAndLeaveNoWorkspace) {
   }
   EXPECT_TRUE(error == "(no error)" || error == "无法写入临时文件" || error == "无法创建临时子目录")
       << error;
+  EXPECT_TRUE(temp.leftovers().empty());
+}
+
+// Spine's project is read under the name every staged file was written with. Wine takes a path
+// past 260 characters in either form, but it tidies an ordinary path as Windows does: a folder
+// name loses its final dot, and a device name stands for the device. Names that only the
+// extended-length form reaches show which form the read takes.
+TEST(LongProjectPaths, AreReadUnderTheNameTheyWereWrittenWith) {
+  test::PrivateTemp temp;
+  {
+    const ConversionWorkspace workspace = ConversionWorkspace::create();
+    const std::filesystem::path& directory = workspace.directory();
+    const std::filesystem::path cases[] = {
+        directory / L"folder." / L"Hero.spine",
+        directory / L"nul.spine",
+        directory / std::wstring(120, L'd') / (std::wstring(150, L'p') + L".spine"),
+    };
+    for (const std::filesystem::path& path : cases) {
+      ConversionWorkspace::ensureDirectories(path.parent_path());
+      ConversionWorkspace::writeFile(path, "project", "(write failed)");
+      std::string bytes;
+      EXPECT_TRUE(ConversionWorkspace::readFile(path, bytes)) << pathToUtf8(path);
+      EXPECT_EQ(bytes, "project") << pathToUtf8(path);
+    }
+  }
   EXPECT_TRUE(temp.leftovers().empty());
 }
 

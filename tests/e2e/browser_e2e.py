@@ -283,6 +283,15 @@ class BrowserEndToEnd(ConnectorTestCase):
             self.driver.execute_cdp_cmd("Input.dispatchMouseEvent", {
                 "type": kind, "x": x, "y": y, "button": "left", "buttons": 1, "clickCount": 1})
 
+    def space_key(self, kind, repeat=False):
+        """A Space key event as the keyboard gives it to the focused element; a held key repeats
+        its key-down until the release."""
+        event = {"type": kind, "key": " ", "code": "Space", "windowsVirtualKeyCode": 32,
+                 "autoRepeat": repeat}
+        if kind == "keyDown":
+            event["text"] = " "
+        self.driver.execute_cdp_cmd("Input.dispatchKeyEvent", event)
+
     def wait_until_live(self, button):
         # The button is dimmed until the page has been seen for a second, as a reader sees it.
         self.wait_for(lambda driver: button.value_of_css_property("opacity") == "1",
@@ -382,6 +391,43 @@ class BrowserEndToEnd(ConnectorTestCase):
         finally:
             self.driver.close()
             self.driver.switch_to.window(self.editor_tab)
+
+    def test_3b_space_held_past_the_repeat_delay(self):
+        # Space clicks on its release, after the repeated key-downs of a held key. The press
+        # counts as it began: begun before the page had been seen it sends nothing, begun after
+        # it confirms, however many repeats come between.
+        self.driver.switch_to.window(self.editor_tab)
+        for _ in range(5):  # a busy machine may delay the first key-down past the guard's second
+            self.network_events()
+            self.driver.get(pair_url(STRANGER))
+            button = self.driver.find_element(By.XPATH, ALLOW_BUTTON)
+            # Each key-down as the button saw it (a repeat or not, live or dimmed), and a submit.
+            self.driver.execute_script(
+                "const button = arguments[0]; window.seen = [];"
+                "button.addEventListener('keydown', event => window.seen.push("
+                "  (event.repeat ? 'repeat ' : 'down ') + (button.style.opacity ? 'dim' : 'live')));"
+                "button.form.addEventListener('submit', () => window.seen.push('submit'));"
+                "button.focus();", button)
+            self.space_key("keyDown")
+            if self.driver.execute_script("return window.seen") == ["down dim"]:
+                break
+        self.wait_until_live(button)
+        for _ in range(3):
+            self.space_key("keyDown", repeat=True)
+        self.space_key("keyUp")
+        early = ["down dim"] + ["repeat live"] * 3
+        self.assertEqual(self.driver.execute_script("return window.seen"), early)
+
+        nonce = self.driver.find_element(By.NAME, "nonce").get_attribute("value")
+        self.space_key("keyDown")
+        for _ in range(3):
+            self.space_key("keyDown", repeat=True)
+        self.assertEqual(self.driver.execute_script("return window.seen"),
+                         early + ["down live"] + ["repeat live"] * 3)
+        self.space_key("keyUp")
+        self.wait_for(lambda driver: driver.find_elements(By.XPATH, "//h2[.='授权成功']"),
+                      "the success page after Space held on a page that was seen")
+        self.assertEqual(self.posts_sent(), [(CONNECTOR + "/pair", "nonce=" + nonce)])
 
     def test_4_health_after_pairing(self):
         self.open_editor(STRANGER)

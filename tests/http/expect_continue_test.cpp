@@ -66,6 +66,8 @@ TEST(ExpectContinue, InterimReplyOnlyWhenTheHeadIsAcceptedAndTheBodyAwaited) {
       {"malformed request line",
        "POST /v1/convert\r\nExpect: 100-continue\r\nContent-Length: 4\r\n\r\n", true, false, 400,
        ""},
+      {"transfer coding", post + "Expect: 100-continue\r\nTransfer-Encoding: chunked\r\n\r\n", true,
+       false, 400, ""},
       {"bad query", "POST /p?a=%zz HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 4\r\n\r\n",
        true, false, 400, ""},
       {"HTTP/1.0 client", "POST / HTTP/1.0\r\nExpect: 100-continue\r\nContent-Length: 4\r\n\r\n",

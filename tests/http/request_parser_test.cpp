@@ -125,6 +125,16 @@ TEST(RequestParser, RefusesMalformedOrIncompleteRequests) {
       {"carriage return in a name", {"GET / HTTP/1.1\r\nOri\rgin: a\r\n\r\n"}, 400},
       {"NUL inside a value", {"GET / HTTP/1.1\r\nOrigin: a\0b\r\n\r\n"s}, 400},
       {"NUL in a name", {"GET / HTTP/1.1\r\nx\0: 1\r\n\r\n"s}, 400},
+      // No transfer coding can be read, so its body would be taken for an empty one.
+      {"chunked body",
+       {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n"},
+       400},
+      {"transfer coding and a length",
+       {"POST / HTTP/1.1\r\nContent-Length: 2\r\ntransfer-encoding: gzip\r\n\r\n{}"},
+       400},
+      {"transfer coding and a length past the limit",
+       {"POST / HTTP/1.1\r\nTRANSFER-ENCODING: chunked\r\nContent-Length: 209715201\r\n\r\n"},
+       400},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
