@@ -1,6 +1,7 @@
-// Bounded connections: slots, time-outs for idle and non-reading clients, the accept back-off
-// and stopping with connections in progress. Servers here use ports of their own and short
-// time-outs; the shipped defaults stay 64 slots and 30 s.
+// Bounded connections: slots, time-outs for idle and non-reading clients, the accept back-off,
+// threads that cannot be made or are no longer needed, and stopping with connections in progress.
+// Servers here use ports of their own and short time-outs; the shipped defaults stay 64 slots and
+// 30 s.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,13 +10,16 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "http/accept_backoff.hpp"
 #include "http/server.hpp"
 #include "http/socket.hpp"
+#include "platform/worker_thread.hpp"
 #include "test_client.hpp"
 
 namespace connector {
@@ -276,6 +280,179 @@ TEST(ServerLimits, AcceptFailuresBackOffUpToASecond) {
   EXPECT_LT(Clock::now() - before, 500ms);
   EXPECT_GE(calls->load(), 5);
   EXPECT_LE(calls->load(), 12);  // 5 + 10 + ... + 640 ms is 1.3 s: nine or ten attempts
+}
+
+// Makes real threads and counts those alive; refuses to make more than allowed (any number
+// when negative), as a system out of threads, or out of memory, does.
+class CountedThreads {
+ public:
+  CountedThreads(int allowed = -1, bool outOfMemory = false)
+      : state_(std::make_shared<State>()), allowed_(allowed), outOfMemory_(outOfMemory) {}
+
+  ThreadStarter starter() {
+    return [state = state_, allowed = allowed_,
+            outOfMemory = outOfMemory_](std::function<void()> body) {
+      if (allowed >= 0 && state->made >= allowed) {
+        ++state->refused;
+        if (outOfMemory) throw std::bad_alloc();
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+      }
+      ++state->made;
+      ++state->alive;
+      return startWorkerThread([state, body = std::move(body)] {
+        body();
+        --state->alive;
+      });
+    };
+  }
+  int alive() const { return state_->alive; }
+  int refused() const { return state_->refused; }
+
+  // Waits up to limit for exactly count threads to be alive.
+  bool settlesAt(int count, std::chrono::milliseconds limit) const {
+    const Clock::time_point end = Clock::now() + limit;
+    while (alive() != count && Clock::now() < end) std::this_thread::sleep_for(20ms);
+    return alive() == count;
+  }
+
+ private:
+  struct State {
+    std::atomic<int> made{0};
+    std::atomic<int> alive{0};
+    std::atomic<int> refused{0};
+  };
+  std::shared_ptr<State> state_;
+  int allowed_;
+  bool outOfMemory_;
+};
+
+// Threads stop being made while a request that stepped aside is served: no thread is left in
+// accept, and no new one can come. The first thread free accepts again, so every request is
+// answered, then health.
+TEST(ServerLimits, AcceptingComesBackAfterThreadsCannotBeMade) {
+  struct Case {
+    const char* name;
+    int threadsMade;
+    bool outOfMemory;
+    int waitingRequests;
+  };
+  const std::vector<Case> cases = {
+      {"one thread, one waiting request", 1, false, 1},
+      {"one thread, four waiting requests", 1, false, 4},
+      {"two threads, five waiting requests", 2, false, 5},
+      {"no memory for a thread", 1, true, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ServerLimits limits = shortLimits(2);
+    limits.waitingPlaces = 4;
+    limits.standingThreads = 1;
+    CountedThreads threads(c.threadsMade, c.outOfMemory);
+    ConnectorServer server(kPort, limits, &ListeningSocket::open, threads.starter());
+    StopOnExit guard(server);
+    ASSERT_TRUE(server.start([](const HttpRequest& request) {
+      if (request.path != "/wait") return HttpResponse{200, {}, "healthy"};
+      request.stepAside();
+      return HttpResponse{200, {}, "waited"};
+    }));
+    std::vector<std::future<std::string>> waiting;
+    for (int i = 0; i < c.waitingRequests; ++i) {
+      waiting.push_back(std::async(std::launch::async, [] {
+        return exchange("GET /wait HTTP/1.1\r\n\r\n", test::AfterSending::keepOpen, kPort,
+                        kPatience);
+      }));
+    }
+    for (auto& reply : waiting) EXPECT_EQ(parseReply(reply.get()).body, "waited");
+    EXPECT_EQ(parseReply(askHealth()).body, "healthy");
+    EXPECT_GT(threads.refused(), 0);
+    EXPECT_TRUE(server.isRunning());
+  }
+}
+
+// A listener that has no memory left for the object of the first connections it accepts.
+class ListenerShortOfMemory : public ListeningSocket {
+ public:
+  ListenerShortOfMemory(std::unique_ptr<ListeningSocket> real, int failures)
+      : real_(std::move(real)), failures_(failures) {}
+  std::unique_ptr<StreamSocket> accept() override {
+    std::unique_ptr<StreamSocket> connection = real_->accept();
+    if (connection && failures_-- > 0) throw std::bad_alloc();  // closes the connection
+    return connection;
+  }
+  void wake() noexcept override { real_->wake(); }
+  bool bindsExclusively() const noexcept override { return real_->bindsExclusively(); }
+
+ private:
+  std::unique_ptr<ListeningSocket> real_;
+  std::atomic<int> failures_;
+};
+
+TEST(ServerLimits, NoMemoryForAnAcceptedConnectionCostsOnlyThatConnection) {
+  ConnectorServer server(
+      kPort, shortLimits(2), [](std::uint16_t port, int backlog, PortSharing sharing) {
+        ListeningSocket::Opened opened = ListeningSocket::open(port, backlog, sharing);
+        if (opened.socket) {
+          opened.socket = std::make_unique<ListenerShortOfMemory>(std::move(opened.socket), 2);
+        }
+        return opened;
+      });
+  StopOnExit guard(server);
+  ASSERT_TRUE(server.start([](const HttpRequest&) { return HttpResponse{200, {}, "healthy"}; }));
+  EXPECT_EQ(askHealth(), "");  // closed unanswered
+  EXPECT_EQ(askHealth(), "");
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(parseReply(askHealth()).body, "healthy");
+}
+
+// A burst makes the pool start threads, whether the requests keep their slots or step aside;
+// once idle for the given time they leave, down to the standing threads a fresh server has.
+TEST(ServerLimits, ThreadsStartedForABurstLeaveOnceIdle) {
+  struct Case {
+    const char* name;
+    bool stepAside;
+    int requests;
+  };
+  const std::vector<Case> cases = {
+      {"requests that keep their slots", false, 6},
+      {"requests that step aside", true, 14},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ServerLimits limits = shortLimits(8);
+    limits.waitingPlaces = 8;
+    limits.standingThreads = 2;
+    limits.idleThreadLife = 200ms;
+    CountedThreads threads;
+    ConnectorServer server(kPort, limits, &ListeningSocket::open, threads.starter());
+    StopOnExit guard(server);
+    Gate gate;
+    struct OpenOnExit {
+      Gate& gate;
+      ~OpenOnExit() { gate.open(); }
+    } openOnExit{gate};
+    ASSERT_TRUE(server.start([&](const HttpRequest& request) {
+      if (request.path == "/health") return HttpResponse{200, {}, "healthy"};
+      if (c.stepAside) request.stepAside();
+      return gate.pass();
+    }));
+    ASSERT_TRUE(threads.settlesAt(2, 5s));
+
+    std::vector<std::future<std::string>> replies;
+    for (int i = 0; i < c.requests; ++i) {
+      replies.push_back(std::async(std::launch::async, [] {
+        return exchange("GET /burst HTTP/1.1\r\n\r\n", test::AfterSending::keepOpen, kPort,
+                        kPatience);
+      }));
+    }
+    ASSERT_TRUE(gate.waitForRunning(c.requests));
+    EXPECT_GT(threads.alive(), c.requests);  // and one more in accept
+    gate.open();
+    for (auto& reply : replies) EXPECT_EQ(parseReply(reply.get()).body, "passed");
+    EXPECT_TRUE(threads.settlesAt(2, 5s)) << threads.alive() << " threads alive";
+    EXPECT_EQ(parseReply(exchange("GET /health HTTP/1.1\r\n\r\n", test::AfterSending::keepOpen,
+                                  kPort, kPatience))
+                  .body,
+              "healthy");
+  }
 }
 
 }  // namespace
