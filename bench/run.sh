@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the release program, the test launcher and the floor server, then times the largest
-# conversion the limits accept against the floor, and health against nginx (see
-# convert_bench.py). Extra arguments go to the driver, e.g. --runs 9.
+# Builds the release program, the test launcher and the floor server, then measures what an idle
+# connector costs before and after a burst (idle_bench.py), and times the largest conversion the
+# limits accept against the floor, and health against nginx (convert_bench.py). Extra arguments go
+# to convert_bench.py, e.g. --runs 9.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset release >/dev/null
@@ -27,6 +28,8 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 nginx=$(command -v nginx || { [ -x /usr/sbin/nginx ] && echo /usr/sbin/nginx; } || true)
 # The connector listens on the port the end-to-end suites use; wait for them to let go of it.
+flock /tmp/port27843.lock python3 bench/idle_bench.py \
+  --program build/release/src/glimmer-connector --stub build/bench/spine-stub
 exec flock /tmp/port27843.lock python3 bench/convert_bench.py \
   --program build/release/src/glimmer-connector --stub build/bench/spine-stub \
   --floor build/bench/floor-server ${nginx:+--nginx "$nginx"} "$@"
