@@ -27,9 +27,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
 fi
 nginx=$(command -v nginx || { [ -x /usr/sbin/nginx ] && echo /usr/sbin/nginx; } || true)
-# The connector listens on the port the end-to-end suites use; wait for them to let go of it.
-flock /tmp/port27843.lock python3 bench/idle_bench.py \
+# What an idle connector costs, fresh and after a burst (under the same port lock as below).
+flock /tmp/port27843.lock /usr/bin/python3 bench/idle_bench.py \
   --program build/release/src/glimmer-connector --stub build/bench/spine-stub
+# The connector listens on the port the end-to-end suites use; wait for them to let go of it.
 exec flock /tmp/port27843.lock python3 bench/convert_bench.py \
   --program build/release/src/glimmer-connector --stub build/bench/spine-stub \
   --floor build/bench/floor-server ${nginx:+--nginx "$nginx"} "$@"
