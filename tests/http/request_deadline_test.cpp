@@ -71,7 +71,7 @@ TEST(RequestDeadline, AClientThatDripsItsRequestIsDroppedAtTheDeadline) {
   ServerLimits limits;
   limits.connectionSlots = 4;
   limits.receiveTimeout = 5s;  // never reached by a client that drips
-  limits.requestTimes = {600ms, 600ms, 1000ms};
+  limits.requestTimes = {1000ms, 1000ms, 1000ms};
   ConnectorServer server(kPort, limits);
   StopOnExit guard(server);
   ASSERT_TRUE(server.start([](const HttpRequest& request) {
@@ -91,15 +91,15 @@ TEST(RequestDeadline, AClientThatDripsItsRequestIsDroppedAtTheDeadline) {
   const std::string largeHead = "POST / HTTP/1.1\r\nContent-Length: 2097152\r\n\r\n";
   const std::vector<Case> cases = {
       {"head dripped for ever", 0ms, "", "GET / HTTP/1.1\r\nX-Slow: " + std::string(1000, 'a'), 1,
-       25ms, "Bad request", 600ms},
+       25ms, "Bad request", 1000ms},
       {"body dripped for ever", 0ms, "POST / HTTP/1.1\r\nContent-Length: 1000\r\n\r\n",
-       std::string(1000, 'b'), 1, 25ms, "Bad request", 600ms},
-      {"head dripped but complete in time", 0ms, "", "GET / HTTP/1.1\r\n\r\n", 1, 15ms, "got 0",
+       std::string(1000, 'b'), 1, 25ms, "Bad request", 1000ms},
+      {"head dripped but complete in time", 0ms, "", "GET / HTTP/1.1\r\n\r\n", 2, 20ms, "got 0",
        0ms},
-      // 600 ms plus 1 s per MiB: 2.6 s for 2 MiB, sent over about 1.2 s.
+      // 1 s plus 1 s per MiB: 3 s for 2 MiB, sent over about 1.6 s.
       {"large body slower than the base time", 0ms, largeHead, std::string(2097152, 'c'), 262144,
-       150ms, "got 2097152", 0ms},
-      {"time counted from the first byte", 1000ms, "GET / HTTP/1.1\r\n\r\n", "", 1, 0ms, "got 0",
+       200ms, "got 2097152", 0ms},
+      {"time counted from the first byte", 1500ms, "GET / HTTP/1.1\r\n\r\n", "", 1, 0ms, "got 0",
        0ms},
   };
   for (const Case& c : cases) {

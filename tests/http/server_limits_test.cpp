@@ -344,16 +344,20 @@ TEST(ServerLimits, AcceptingComesBackAfterThreadsCannotBeMade) {
     ConnectorServer server(kPort, limits, &ListeningSocket::open,
                            countedThreads(threads, c.threadsMade, c.outOfMemory));
     StopOnExit guard(server);
-    ASSERT_TRUE(server.start([](const HttpRequest& request) {
-      if (request.path == "/wait") request.stepAside();
-      return HttpResponse{200, {}, request.path};
+    Gate gate;  // opened once every thread made serves a waiting request
+    ASSERT_TRUE(server.start([&](const HttpRequest& request) {
+      if (request.path != "/wait") return HttpResponse{200, {}, "healthy"};
+      request.stepAside();
+      return gate.pass();
     }));
     std::vector<std::future<std::string>> waiting;
     for (int i = 0; i < c.waitingRequests; ++i)
       waiting.push_back(std::async(std::launch::async, ask, "/wait"));
-    for (auto& reply : waiting) EXPECT_EQ(reply.get(), "/wait");
-    EXPECT_EQ(ask("/health"), "/health");
+    EXPECT_TRUE(gate.waitForRunning(c.threadsMade));
     EXPECT_GT(threads->refused, 0);
+    gate.open();
+    for (auto& reply : waiting) EXPECT_EQ(reply.get(), "passed");
+    EXPECT_EQ(ask("/health"), "healthy");
   }
 }
 
