@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the release program, the test launcher and the floor server, then times the largest
-# conversion the limits accept against the floor, and health against nginx (see
-# convert_bench.py). Extra arguments go to the driver, e.g. --runs 9. With "soak" first, it runs
-# the soak with faults instead (bench/soak.py).
+# Builds the release program, the test launcher and the floor server, then measures what an idle
+# connector costs before and after a burst (idle_bench.py), and times the largest conversion the
+# limits accept against the floor, and health against nginx (convert_bench.py). Extra arguments go
+# to convert_bench.py, e.g. --runs 9. With "soak" first, it runs the soak with faults instead
+# (bench/soak.py).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset release >/dev/null
@@ -16,7 +17,7 @@ g++ -std=c++20 -O2 -o build/bench/floor-server bench/floor_server.cpp
 # "bench/run.sh soak [--seconds N]": the soak with faults (bench/soak.py) on the release program.
 if [ "${1:-}" = soak ]; then
   shift
-  exec flock /tmp/port27843.lock python3 bench/soak.py \
+  exec flock /tmp/port27843.lock /usr/bin/python3 bench/soak.py \
     --program build/release/src/glimmer-connector --stub build/bench/spine-stub "$@"
 fi
 # wrk drives the health rate and nginx is its yardstick; only the bench needs them.
@@ -33,6 +34,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
 fi
 nginx=$(command -v nginx || { [ -x /usr/sbin/nginx ] && echo /usr/sbin/nginx; } || true)
+# What an idle connector costs, fresh and after a burst (under the same port lock as below).
+flock /tmp/port27843.lock /usr/bin/python3 bench/idle_bench.py \
+  --program build/release/src/glimmer-connector --stub build/bench/spine-stub
 # The connector listens on the port the end-to-end suites use; wait for them to let go of it.
 # Debian's Python, as the suites use: the harness checks replies with its YAML and jsonschema.
 exec flock /tmp/port27843.lock /usr/bin/python3 bench/convert_bench.py \

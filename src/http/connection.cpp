@@ -39,10 +39,12 @@ HttpResponse answerRequest(ByteSource& source, const RouteHandler& handler, Byte
 }
 
 void handleConnection(StreamSocket& socket, const std::shared_ptr<void>& tlsContext,
-                      const RouteHandler& handler, std::function<void()> stepAside) noexcept {
+                      const RouteHandler& handler, const RequestTimes& times,
+                      std::function<void()> stepAside) noexcept {
   if (tlsContext) return;
   try {
-    writeResponse(socket, answerRequest(socket, handler, &socket, std::move(stepAside)));
+    RequestDeadline source(socket, times);
+    writeResponse(socket, answerRequest(source, handler, &socket, std::move(stepAside)));
   } catch (...) {
     // Out of memory or a handler throwing something that is not a standard exception:
     // this connection is closed unanswered, the process and the other connections go on.

@@ -5,6 +5,7 @@
 
 #include "http/byte_stream.hpp"
 #include "http/http_types.hpp"
+#include "http/request_deadline.hpp"
 #include "http/socket.hpp"
 
 namespace connector {
@@ -18,8 +19,10 @@ HttpResponse answerRequest(ByteSource& source, const RouteHandler& handler,
                            ByteSink* interim = nullptr, std::function<void()> stepAside = {});
 
 // Reads, answers and writes one request; the caller closes the socket. Never throws: a failure
-// costs only this connection. A TLS context (never present here) leaves it unanswered.
+// costs only this connection. A TLS context (never present here) leaves it unanswered. A
+// request not received within times is answered as one whose client closed early.
 void handleConnection(StreamSocket& socket, const std::shared_ptr<void>& tlsContext,
-                      const RouteHandler& handler, std::function<void()> stepAside = {}) noexcept;
+                      const RouteHandler& handler, const RequestTimes& times,
+                      std::function<void()> stepAside = {}) noexcept;
 
 }  // namespace connector

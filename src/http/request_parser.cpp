@@ -181,6 +181,7 @@ bool parseRequest(ByteSource& source, HttpRequest& request, int& errorStatus,
     return false;
   }
 
+  source.headRead(length);
   const auto wanted = static_cast<std::size_t>(length);
   const std::size_t bodyStart = *headEnd + kBlankLine.size();
   const std::size_t already = std::min(buffer.size() - bodyStart, wanted);

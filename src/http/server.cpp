@@ -16,12 +16,11 @@ constexpr int kListenBacklog = 16;
 }  // namespace
 
 ConnectorServer::ConnectorServer(std::uint16_t port, ServerLimits limits,
-                                 ListenerOpener openListener)
+                                 ListenerOpener openListener, ThreadStarter startThread)
     : port_(port),
       limits_(limits),
       openListener_(std::move(openListener)),
-      pool_(std::make_unique<ConnectionPool>(limits.connectionSlots, limits.waitingPlaces,
-                                             limits.receiveTimeout, limits.sendTimeout)) {}
+      pool_(std::make_unique<ConnectionPool>(limits, std::move(startThread))) {}
 
 ConnectorServer::~ConnectorServer() {
   stop();

@@ -9,7 +9,9 @@
 #include <string>
 
 #include "http/http_types.hpp"
+#include "http/server_limits.hpp"
 #include "http/socket.hpp"
+#include "platform/worker_thread.hpp"
 
 namespace connector {
 
@@ -18,20 +20,6 @@ inline constexpr std::uint16_t kSecurePort = 27844;
 
 class ConnectionPool;
 
-struct ServerLimits {
-  std::size_t connectionSlots = 64;  // connections served at once; others wait to be accepted
-  // Connections whose handler waits for another request's work (conversions waiting for their
-  // turn) and that have given up their slot for it. Beyond this many, a waiting connection
-  // keeps its slot. With the slots, it bounds the threads.
-  std::size_t waitingPlaces = 192;
-  // A client that sends nothing this long while its request is incomplete is dropped, and so is
-  // one that takes nothing of its reply this long. The handler itself is never timed.
-  std::chrono::milliseconds receiveTimeout{30000};
-  std::chrono::milliseconds sendTimeout{30000};
-  // How long stop() waits for the connections still served (their clients are cancelled).
-  std::chrono::milliseconds stopWait{3000};
-};
-
 // Opens the listening socket; replaceable so tests can make accept fail.
 using ListenerOpener =
     std::function<ListeningSocket::Opened(std::uint16_t port, int backlog, PortSharing sharing)>;
@@ -39,7 +27,8 @@ using ListenerOpener =
 class ConnectorServer {
  public:
   explicit ConnectorServer(std::uint16_t port = kConnectorPort, ServerLimits limits = {},
-                           ListenerOpener openListener = &ListeningSocket::open);
+                           ListenerOpener openListener = &ListeningSocket::open,
+                           ThreadStarter startThread = startWorkerThread);
   // Stops, then waits for every connection thread, however long their handlers take.
   ~ConnectorServer();
   ConnectorServer(const ConnectorServer&) = delete;

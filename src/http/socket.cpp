@@ -21,9 +21,9 @@ class SystemStreamSocket final : public StreamSocket {
   }
 
   long receive(char* buffer, std::size_t size) override {
-    PeerWait wait(receiveTimeout_, cancelled_, std::chrono::milliseconds(0));
+    PeerWait wait(receiveTimeout_, cancelled_, std::chrono::milliseconds(0), receiveDeadline_);
     while (true) {
-      if (cancelled_.load()) return -1;
+      if (cancelled_.load() || wait.expired()) return -1;
       const sys::Transfer received = sys::tryReceive(socket_.get(), buffer, size);
       if (!goOn(received, sys::Ready::readable, wait)) return result(received);
     }
@@ -43,6 +43,10 @@ class SystemStreamSocket final : public StreamSocket {
                    std::chrono::milliseconds send) noexcept override {
     receiveTimeout_ = receive;
     sendTimeout_ = send;
+  }
+
+  void setReceiveDeadline(PeerWait::Clock::time_point deadline) noexcept override {
+    receiveDeadline_ = deadline;
   }
 
   void cancel() noexcept override { cancelled_.store(true); }
@@ -73,6 +77,7 @@ class SystemStreamSocket final : public StreamSocket {
   sys::OwnedSocket socket_;
   std::chrono::milliseconds receiveTimeout_{0};
   std::chrono::milliseconds sendTimeout_{0};
+  PeerWait::Clock::time_point receiveDeadline_ = PeerWait::Clock::time_point::max();
   std::atomic<bool> cancelled_{false};
 };
 

@@ -39,6 +39,10 @@ class StreamSocket : public ByteSource, public ByteSink {
   virtual void setTimeouts(std::chrono::milliseconds receive,
                            std::chrono::milliseconds send) noexcept = 0;
 
+  // No receive goes on past deadline (the largest time, the default: none), however recently
+  // bytes came; one that would fails, as a broken connection does.
+  virtual void setReceiveDeadline(std::chrono::steady_clock::time_point deadline) noexcept = 0;
+
   // Safe from any thread: receive fails from now on, and send gives up once it has waited
   // kSendGraceAfterCancel, so a reply to a reading client still goes out.
   virtual void cancel() noexcept = 0;

@@ -3,6 +3,7 @@
 // the win32 file).
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace connector {
 
@@ -19,5 +20,13 @@ class WorkerThread {
   struct Native;
   std::unique_ptr<Native> native_;
 };
+
+// Starts a thread; code that must go on when no thread can be made takes one of these, so that
+// tests can refuse on demand. Throws as WorkerThread's constructor does.
+using ThreadStarter = std::function<std::unique_ptr<WorkerThread>(std::function<void()> body)>;
+
+inline std::unique_ptr<WorkerThread> startWorkerThread(std::function<void()> body) {
+  return std::make_unique<WorkerThread>(std::move(body));
+}
 
 }  // namespace connector

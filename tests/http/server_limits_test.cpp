@@ -1,6 +1,7 @@
-// Bounded connections: slots, time-outs for idle and non-reading clients, the accept back-off
-// and stopping with connections in progress. Servers here use ports of their own and short
-// time-outs; the shipped defaults stay 64 slots and 30 s.
+// Bounded connections: slots, time-outs for idle and non-reading clients, the accept back-off,
+// threads that cannot be made or are no longer needed, and stopping with connections in progress.
+// Servers here use ports of their own and short time-outs; the shipped defaults stay 64 slots and
+// 30 s.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,13 +10,16 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "http/accept_backoff.hpp"
 #include "http/server.hpp"
 #include "http/socket.hpp"
+#include "platform/worker_thread.hpp"
 #include "test_client.hpp"
 
 namespace connector {
@@ -275,7 +279,154 @@ TEST(ServerLimits, AcceptFailuresBackOffUpToASecond) {
   server.stop();  // inside a pause of up to a second: the stop must not wait it out
   EXPECT_LT(Clock::now() - before, 500ms);
   EXPECT_GE(calls->load(), 5);
-  EXPECT_LE(calls->load(), 12);  // 5 + 10 + ... + 640 ms is 1.3 s: nine or ten attempts
+  // 5 + 10 + ... + 640 ms is 1.3 s: nine attempts by the thread that tries again, and one by
+  // each other standing thread, which then gives up its slot.
+  EXPECT_LE(calls->load(), 12);
+}
+
+struct ThreadCount {
+  std::atomic<int> made{0};
+  std::atomic<int> alive{0};
+  std::atomic<int> refused{0};
+
+  // Waits a while for exactly that many threads to be alive.
+  bool settlesAt(int wanted) {
+    for (int i = 0; i < 250 && alive != wanted; ++i) std::this_thread::sleep_for(20ms);
+    return alive == wanted;
+  }
+};
+
+// Real threads, counted; past `allowed` made (none when negative) refused as by a system out of
+// threads, or out of memory.
+ThreadStarter countedThreads(std::shared_ptr<ThreadCount> count, int allowed = -1,
+                             bool outOfMemory = false) {
+  return [=](std::function<void()> body) {
+    if (allowed >= 0 && count->made >= allowed) {
+      ++count->refused;
+      if (outOfMemory) throw std::bad_alloc();
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    }
+    ++count->made;
+    ++count->alive;
+    return startWorkerThread([count, body = std::move(body)] {
+      body();
+      --count->alive;
+    });
+  };
+}
+
+std::string ask(const std::string& path) {
+  return parseReply(exchange("GET " + path + " HTTP/1.1\r\n\r\n", test::AfterSending::keepOpen,
+                             kPort, kPatience))
+      .body;
+}
+
+// No thread can be made while the accepting thread serves a request that steps aside: nothing
+// accepts until a thread is free, and then that thread does.
+TEST(ServerLimits, AcceptingComesBackAfterThreadsCannotBeMade) {
+  struct Case {
+    const char* name;
+    int threadsMade;
+    bool outOfMemory;
+    int waitingRequests;
+  } const cases[] = {
+      {"one thread, one waiting request", 1, false, 1},
+      {"one thread, four waiting requests", 1, false, 4},
+      {"two threads, five waiting requests", 2, false, 5},
+      {"no memory for a thread", 1, true, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ServerLimits limits = shortLimits(2);
+    limits.waitingPlaces = 4;
+    limits.standingThreads = 1;
+    auto threads = std::make_shared<ThreadCount>();
+    ConnectorServer server(kPort, limits, &ListeningSocket::open,
+                           countedThreads(threads, c.threadsMade, c.outOfMemory));
+    StopOnExit guard(server);
+    Gate gate;  // opened once every thread made serves a waiting request
+    ASSERT_TRUE(server.start([&](const HttpRequest& request) {
+      if (request.path != "/wait") return HttpResponse{200, {}, "healthy"};
+      request.stepAside();
+      return gate.pass();
+    }));
+    std::vector<std::future<std::string>> waiting;
+    for (int i = 0; i < c.waitingRequests; ++i)
+      waiting.push_back(std::async(std::launch::async, ask, "/wait"));
+    EXPECT_TRUE(gate.waitForRunning(c.threadsMade));
+    EXPECT_GT(threads->refused, 0);
+    gate.open();
+    for (auto& reply : waiting) EXPECT_EQ(reply.get(), "passed");
+    EXPECT_EQ(ask("/health"), "healthy");
+  }
+}
+
+// Accepts for real, but has no memory for the first connections' objects.
+class ListenerShortOfMemory : public ListeningSocket {
+ public:
+  explicit ListenerShortOfMemory(std::unique_ptr<ListeningSocket> real) : real_(std::move(real)) {}
+  std::unique_ptr<StreamSocket> accept() override {
+    std::unique_ptr<StreamSocket> connection = real_->accept();
+    if (connection && failures_-- > 0) throw std::bad_alloc();  // closes the connection
+    return connection;
+  }
+  void wake() noexcept override { real_->wake(); }
+  bool bindsExclusively() const noexcept override { return real_->bindsExclusively(); }
+
+ private:
+  std::unique_ptr<ListeningSocket> real_;
+  std::atomic<int> failures_{2};
+};
+
+TEST(ServerLimits, NoMemoryForAnAcceptedConnectionCostsOnlyThatConnection) {
+  ConnectorServer server(
+      kPort, shortLimits(2), [](std::uint16_t port, int backlog, PortSharing sharing) {
+        ListeningSocket::Opened opened = ListeningSocket::open(port, backlog, sharing);
+        if (opened.socket)
+          opened.socket = std::make_unique<ListenerShortOfMemory>(std::move(opened.socket));
+        return opened;
+      });
+  StopOnExit guard(server);
+  ASSERT_TRUE(server.start([](const HttpRequest&) { return HttpResponse{200, {}, "healthy"}; }));
+  EXPECT_EQ(askHealth(), "");  // closed unanswered, twice
+  EXPECT_EQ(askHealth(), "");
+  EXPECT_EQ(parseReply(askHealth()).body, "healthy");
+}
+
+// A burst starts threads, whether its requests keep their slots or step aside; once idle for the
+// given time they leave, down to the standing threads a fresh server has.
+TEST(ServerLimits, ThreadsStartedForABurstLeaveOnceIdle) {
+  struct Case {
+    const char* name;
+    bool stepAside;
+    int requests;
+  } const cases[] = {{"requests that keep their slots", false, 6},
+                     {"requests that step aside", true, 14}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ServerLimits limits = shortLimits(8);
+    limits.waitingPlaces = 8;
+    limits.standingThreads = 2;
+    limits.idleThreadLife = 200ms;
+    auto threads = std::make_shared<ThreadCount>();
+    ConnectorServer server(kPort, limits, &ListeningSocket::open, countedThreads(threads));
+    StopOnExit guard(server);
+    Gate gate;
+    ASSERT_TRUE(server.start([&](const HttpRequest& request) {
+      if (c.stepAside) request.stepAside();
+      return request.path == "/health" ? HttpResponse{200, {}, "healthy"} : gate.pass();
+    }));
+    ASSERT_TRUE(threads->settlesAt(2));
+    std::vector<std::future<std::string>> replies;
+    for (int i = 0; i < c.requests; ++i)
+      replies.push_back(std::async(std::launch::async, ask, "/burst"));
+    EXPECT_TRUE(gate.waitForRunning(c.requests));
+    EXPECT_GT(threads->alive, c.requests);  // one more waits in accept
+    gate.open();
+    for (auto& reply : replies) EXPECT_EQ(reply.get(), "passed");
+    EXPECT_TRUE(threads->settlesAt(2)) << threads->alive << " threads alive";
+    EXPECT_EQ(ask("/health"), "healthy");
+  }
 }
 
 }  // namespace
