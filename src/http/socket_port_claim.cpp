@@ -5,7 +5,7 @@
 namespace connector {
 namespace {
 
-bool bindFailed(ListenStatus status) {
+bool failedToBind(ListenStatus status) {
   return status == ListenStatus::bindFailed || status == ListenStatus::bindRefused;
 }
 
@@ -19,7 +19,7 @@ ListeningSocket::Opened inUse(ListeningSocket::Opened opened) {
 
 ListeningSocket::Opened claimPort(const PortClaimCalls& calls) {
   ListeningSocket::Opened exclusive = calls.open(PortSharing::exclusive);
-  if (!bindFailed(exclusive.status)) return exclusive;
+  if (!failedToBind(exclusive.status)) return exclusive;
 
   // Windows refuses an exclusive bind for as long as connections that an earlier exclusive
   // listener accepted wait in TIME_WAIT, and ours close first, so every restart after serving
