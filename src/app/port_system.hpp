@@ -15,6 +15,9 @@ namespace connector {
 struct PortSystem {
   std::function<std::set<ProcessId>()> listeners;  // IPv4 listeners on the port
   std::function<ProcessId()> currentProcessId;
+  // The id under which the system itself holds ports (Windows: System, 4, the owner of every
+  // HTTP.sys listener); never stopped. None where no process stands for the system.
+  std::optional<ProcessId> systemProcess;
   enum class Stop { Stopped, OpenRefused, TerminateRefused };
   // Terminate with code 0, wait up to 3000 ms. A process that started after the last read of
   // the listeners is not the one seen there and is left alone (Stopped).

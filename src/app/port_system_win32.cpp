@@ -12,6 +12,8 @@ namespace connector {
 namespace {
 
 constexpr DWORD kProcessExitWaitMs = 3000;
+// The System process, fixed at 4 since Windows XP.
+constexpr ProcessId kSystemProcessId = 4;
 
 std::uint64_t fileTimeValue(FILETIME time) {
   return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
@@ -51,6 +53,7 @@ PortSystem systemPortCalls(std::uint16_t port) {
     return knownOwners(ipv4ListenersOn(port));
   };
   calls.currentProcessId = [] { return static_cast<ProcessId>(GetCurrentProcessId()); };
+  calls.systemProcess = kSystemProcessId;
   calls.terminateAndWait = [lastRead](ProcessId id) { return terminateAndWait(id, *lastRead); };
   return calls;
 }

@@ -26,6 +26,11 @@ void PortTakeover::stopPortHolders() const {
   // The holder may have gone away since the caller looked; take the set afresh.
   const std::set<ProcessId> holders = listeningProcesses();
   if (holders.empty()) return;
+  // Nothing frees a port that the system itself listens on, so no other holder is ended either.
+  if (system_.systemProcess && holders.contains(*system_.systemProcess)) {
+    reason = kHttpServiceHoldsPort;
+    return;
+  }
 
   const ProcessId self = system_.currentProcessId();
   for (ProcessId id : holders) {  // std::set: ascending ids

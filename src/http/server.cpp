@@ -52,6 +52,12 @@ bool ConnectorServer::start(RouteHandler handler, const std::wstring& tlsSetting
     case ListenStatus::bindFailed:
       statusReason() = "端口 27843 已被占用，可能已有连接器正在运行";
       return false;
+    case ListenStatus::bindRefused:
+      // Nobody listens, yet the system says no: a port it has reserved (Hyper-V, WSL, Docker).
+      statusReason() =
+          "端口 27843 已被系统保留，可用 netsh int ipv4 show excludedportrange protocol=tcp "
+          "查看保留的端口范围";
+      return false;
   }
 
   listener_ = std::move(opened.socket);

@@ -126,11 +126,8 @@ ListeningSocket::Opened ListeningSocket::open(std::uint16_t port, int backlog,
     return opened;
   }
   sys::setSharing(socket.get(), sharing);
-  if (!sys::bindAndListen(socket.get(), port, backlog)) {
-    opened.status = ListenStatus::bindFailed;
-    return opened;
-  }
-  opened.status = ListenStatus::listening;
+  opened.status = sys::bindAndListen(socket.get(), port, backlog);
+  if (opened.status != ListenStatus::listening) return opened;
   opened.socket = std::make_unique<SystemListeningSocket>(std::move(socket));
   return opened;
 }

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "http/byte_stream.hpp"
-#include "http/port_sharing.hpp"
+#include "http/listen_types.hpp"
 
 namespace connector {
 
@@ -48,7 +48,6 @@ class StreamSocket : public ByteSource, public ByteSink {
   virtual void cancel() noexcept = 0;
 };
 
-enum class ListenStatus { listening, libraryFailed, createFailed, bindFailed };
 
 class ListeningSocket {
  public:

@@ -17,7 +17,8 @@ struct PortClaimCalls {
 };
 
 // The listener for a start. A port that another socket listens on is never shared: the
-// refusal of the exclusive bind then stands.
+// refusal of the exclusive bind then stands, as bindFailed. bindRefused only when the table
+// showed no listener.
 ListeningSocket::Opened claimPort(const PortClaimCalls& calls);
 
 }  // namespace connector

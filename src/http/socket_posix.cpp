@@ -50,24 +50,30 @@ bool connectLoopback(Native socket, std::uint16_t port) {
 
 // SO_REUSEADDR only allows binding over connections in TIME_WAIT, never beside an active
 // listener, so both sharing modes use it.
-void setSharing(Native socket, PortSharing) {
+std::vector<int> sharingOptions(PortSharing) { return {SO_REUSEADDR}; }
+
+void setSharing(Native socket, PortSharing sharing) {
   const int one = 1;
-  ::setsockopt(fd(socket), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  for (const int option : sharingOptions(sharing))
+    ::setsockopt(fd(socket), SOL_SOCKET, option, &one, sizeof one);
 }
 
-bool bindAndListen(Native socket, std::uint16_t port, int backlog) {
+ListenStatus bindAndListen(Native socket, std::uint16_t port, int backlog) {
   const sockaddr_in address = loopbackAddress(port);
-  if (::bind(fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(fd(socket), backlog) != 0) {
-    return false;
-  }
+  if (::bind(fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    return bindFailure(errno);
+  if (::listen(fd(socket), backlog) != 0) return ListenStatus::bindFailed;
   // A connection reaches accept once its first bytes have (or after a second without any): the
   // thread that takes it reads the request at once instead of sleeping until it comes. Only a
   // hint; accept works the same without it.
   const int seconds = 1;
   ::setsockopt(fd(socket), IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
-  return true;
+  return ListenStatus::listening;
 }
+
+// Every failed bind reads as the port in use, as it always has here (EACCES would mean a port
+// below 1024, never ours).
+ListenStatus bindFailure(int) { return ListenStatus::bindFailed; }
 
 OwnedSocket accept(Native listener) {
   return OwnedSocket(native(::accept4(fd(listener), nullptr, nullptr, SOCK_CLOEXEC)));

@@ -5,8 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <utility>
+#include <vector>
 
-#include "http/port_sharing.hpp"
+#include "http/listen_types.hpp"
 
 namespace connector::socket_system {
 
@@ -41,10 +42,15 @@ class OwnedSocket {
 // An IPv4 TCP socket that child processes never inherit; invalid when it cannot be made.
 OwnedSocket newStream();
 bool connectLoopback(Native socket, std::uint16_t port);
-// Sets the address-reuse option the sharing asks for; its result is ignored.
+// The socket-level options, each set to 1 before the bind, with which a listener shares its
+// port as asked.
+std::vector<int> sharingOptions(PortSharing sharing);
+// Sets the sharing's options; their results are ignored.
 void setSharing(Native socket, PortSharing sharing);
-// Binds 127.0.0.1:port and listens.
-bool bindAndListen(Native socket, std::uint16_t port, int backlog);
+// Binds 127.0.0.1:port and listens: listening, or why not.
+ListenStatus bindAndListen(Native socket, std::uint16_t port, int backlog);
+// What the system's error code of a failed bind means for the start.
+ListenStatus bindFailure(int error);
 // The next connection, not inherited by child processes; invalid when accept fails.
 OwnedSocket accept(Native listener);
 // Makes a blocked accept on another thread return; may close the listener to do so.

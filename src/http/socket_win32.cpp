@@ -1,5 +1,5 @@
 // Winsock under socket.cpp. Stream sockets are non-blocking and waits use select.
-#include "platform/win32.hpp"
+#include "platform/win32.hpp"  // first: the socket headers that socket_address.hpp needs
 
 #include <algorithm>
 #include <climits>
@@ -70,18 +70,36 @@ bool connectLoopback(Native socket, std::uint16_t port) {
          0;
 }
 
-// With SO_REUSEADDR Windows lets another program bind the same port beside ours (or ours
-// beside it) and steal connections; SO_EXCLUSIVEADDRUSE forbids that.
-void setSharing(Native socket, PortSharing sharing) {
-  const int option = sharing == PortSharing::exclusive ? SO_EXCLUSIVEADDRUSE : SO_REUSEADDR;
-  const BOOL one = TRUE;
-  ::setsockopt(handle(socket), SOL_SOCKET, option, reinterpret_cast<const char*>(&one), sizeof one);
+// Once a listener has SO_REUSEADDR, Windows lets any program bind the same address with it too,
+// and which of the two gets a connection is undefined; so it is never set here.
+// SO_EXCLUSIVEADDRUSE forbids every bind beside ours. Without either option, a later bind
+// with SO_REUSEADDR on our address is refused.
+std::vector<int> sharingOptions(PortSharing sharing) {
+  if (sharing == PortSharing::exclusive) return {SO_EXCLUSIVEADDRUSE};
+  return {};
 }
 
-bool bindAndListen(Native socket, std::uint16_t port, int backlog) {
+void setSharing(Native socket, PortSharing sharing) {
+  const BOOL one = TRUE;
+  for (const int option : sharingOptions(sharing)) {
+    ::setsockopt(handle(socket), SOL_SOCKET, option, reinterpret_cast<const char*>(&one),
+                 sizeof one);
+  }
+}
+
+ListenStatus bindAndListen(Native socket, std::uint16_t port, int backlog) {
   const sockaddr_in address = loopbackAddress(port);
-  return ::bind(handle(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-         ::listen(handle(socket), backlog) == 0;
+  if (::bind(handle(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    return bindFailure(WSAGetLastError());
+  return ::listen(handle(socket), backlog) == 0 ? ListenStatus::listening
+                                                : ListenStatus::bindFailed;
+}
+
+// Windows answers WSAEACCES for a port in a range it has excluded (Hyper-V, WSL and Docker
+// reserve such ranges), and a port in use WSAEADDRINUSE. Some binds beside another socket are
+// refused with WSAEACCES too, so the claim asks the listener table before it believes it.
+ListenStatus bindFailure(int error) {
+  return error == WSAEACCES ? ListenStatus::bindRefused : ListenStatus::bindFailed;
 }
 
 OwnedSocket accept(Native listener) {

@@ -704,7 +704,10 @@ TEST_F(MainWindowTest, EveryStatusTextFitsTheStatusLineAtEveryScale) {
                            "无法从外部停止当前连接器进程",
                            "无法停止占用端口 27843 的进程，请以管理员身份运行后重试",
                            "停止占用端口 27843 的进程失败",
-                           "进程已停止，但端口 27843 仍未释放"};
+                           "进程已停止，但端口 27843 仍未释放",
+                           "端口 27843 已被系统保留，可用 netsh int ipv4 show excludedportrange "
+                           "protocol=tcp 查看保留的端口范围",
+                           "端口 27843 被系统 HTTP 服务（HTTP.sys）占用，无法停止"};
   std::vector<std::wstring> texts;
   for (const char* reason : reasons)
     texts.push_back(toWide(chooseStatusLine(false, false, false, reason).text));

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "http/status_reason.hpp"
@@ -18,6 +19,7 @@ using namespace std::chrono_literals;
 struct FakeSystem {
   std::deque<std::set<ProcessId>> listenerAnswers;
   ProcessId self = 1;
+  std::optional<ProcessId> systemProcess;
   std::map<ProcessId, PortSystem::Stop> stopResults;  // default: Stopped
   std::vector<ProcessId> terminated;
   std::chrono::steady_clock::time_point clock{};
@@ -33,6 +35,7 @@ struct FakeSystem {
       return answer;
     };
     s.currentProcessId = [this] { return self; };
+    s.systemProcess = systemProcess;
     s.terminateAndWait = [this](ProcessId id) {
       terminated.push_back(id);
       auto found = stopResults.find(id);
@@ -111,6 +114,16 @@ TEST_F(PortTakeoverTest, StopsAtTheFirstHolderItCannotStop) {
     EXPECT_EQ(statusReason(), c.reason);
     EXPECT_EQ(one.listenerQueries, 1);  // no wait for the port after a failure
   }
+}
+
+// HTTP.sys listens as the System process, which no one can end; with it among the holders no
+// other is stopped either, as the port would stay held.
+TEST_F(PortTakeoverTest, NeverStopsTheSystemAndSaysItsHttpServiceHoldsThePort) {
+  fake.systemProcess = 4;
+  fake.listenerAnswers = {{4, 900}};
+  PortTakeover(fake.calls()).stopPortHolders();
+  EXPECT_TRUE(fake.terminated.empty());
+  EXPECT_EQ(statusReason(), "端口 27843 被系统 HTTP 服务（HTTP.sys）占用，无法停止");
 }
 
 TEST_F(PortTakeoverTest, GivesUpThreeSecondsAfterTheTerminations) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/port_takeover.hpp"
+#include "http/status_reason.hpp"
 
 namespace connector {
 namespace {
@@ -56,6 +57,15 @@ TEST(PortHolderStop, LeavesAProcessNewerThanTheTableItsIdCameFrom) {
   calls.listeners();  // a table read after the process started
   EXPECT_EQ(calls.terminateAndWait(newer.id()), PortSystem::Stop::Stopped);
   EXPECT_FALSE(newer.running());
+}
+
+// The table names System (4) for every HTTP.sys listener; the real calls never try to end it.
+TEST(PortHolderStop, NeverTargetsTheSystemProcess) {
+  PortSystem calls = systemPortCalls(1);
+  calls.listeners = [] { return std::set<ProcessId>{4}; };
+  PortTakeover(calls).stopPortHolders();
+  EXPECT_EQ(statusReason(), "端口 27843 被系统 HTTP 服务（HTTP.sys）占用，无法停止");
+  statusReason().clear();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@ namespace {
 TEST(ChooseStatusLine, PicksTextColourAndToggleState) {
   const Rgb grey{166, 164, 162}, red{255, 69, 58}, orange{255, 159, 10}, green{48, 209, 88};
   const std::string portReason = "端口 27843 已被占用，可能已有连接器正在运行";
+  const std::string httpService = "端口 27843 被系统 HTTP 服务（HTTP.sys）占用，无法停止";
   struct Case {
     bool runningHere, portHeld, spineFound;
     std::string reason;
@@ -26,6 +27,8 @@ TEST(ChooseStatusLine, PicksTextColourAndToggleState) {
       {false, true, false, portReason, "● 端口 27843 正在运行 · 可停止连接", green, true},
       // Running here wins over both a reported holder (ourselves) and a stale reason.
       {true, true, true, portReason, "● 连接器运行中 · Spine 已就绪", green, true},
+      // A holder no toggle can stop is named while it holds the port, not offered for stopping.
+      {false, true, false, httpService, "● 连接器未启动 · " + httpService, red, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text + " / reason: " + c.reason);

@@ -162,11 +162,10 @@ TEST(ConnectorServer, RefusesTlsSettings) {
   EXPECT_FALSE(test::canConnect());
 }
 
-// The foreign socket asks for plain address reuse, the way another program might.
+// The foreign socket binds without the exclusive option, the way another program might.
 TEST(ConnectorServer, ReportsAPortThatAnotherSocketHolds) {
   statusReason().clear();
-  ListeningSocket::Opened foreign =
-      ListeningSocket::open(kConnectorPort, 4, PortSharing::reuseAddress);
+  ListeningSocket::Opened foreign = ListeningSocket::open(kConnectorPort, 4, PortSharing::plain);
   ASSERT_EQ(foreign.status, ListenStatus::listening);
 
   ConnectorServer server;
@@ -179,12 +178,24 @@ TEST(ConnectorServer, ReportsAPortThatAnotherSocketHolds) {
   EXPECT_TRUE(server.start(echo));
 }
 
+// A bind the system refuses (injected) while the real table shows nobody on the port.
+TEST(ConnectorServer, NamesAPortTheSystemRefusesWhileNobodyListensThere) {
+  ConnectorServer server(kConnectorPort, {}, [](std::uint16_t, int, PortSharing) {
+    return ListeningSocket::Opened{ListenStatus::bindRefused, nullptr};
+  });
+  EXPECT_FALSE(server.start(echo));
+  EXPECT_EQ(statusReason(),
+            "端口 27843 已被系统保留，可用 netsh int ipv4 show excludedportrange protocol=tcp "
+            "查看保留的端口范围");
+  statusReason().clear();
+}
+
 TEST(ConnectorServer, NoOtherSocketCanBindBesideARunningServer) {
   ConnectorServer server;
   StopOnExit guard(server);
   ASSERT_TRUE(server.start(answeringWith("ours")));
 
-  for (const PortSharing sharing : {PortSharing::reuseAddress, PortSharing::exclusive}) {
+  for (const PortSharing sharing : {PortSharing::plain, PortSharing::exclusive}) {
     const ListeningSocket::Opened intruder = ListeningSocket::open(kConnectorPort, 4, sharing);
     EXPECT_EQ(intruder.status, ListenStatus::bindFailed);
   }

@@ -13,6 +13,7 @@ namespace {
 using Count = std::optional<std::size_t>;
 constexpr ListenStatus kListening = ListenStatus::listening;
 constexpr ListenStatus kBindFailed = ListenStatus::bindFailed;
+constexpr ListenStatus kRefused = ListenStatus::bindRefused;
 
 class FakeListener : public ListeningSocket {
  public:
@@ -46,6 +47,11 @@ const Case kCases[] = {
     {"refused, table unknown", kBindFailed, {}, kListening, 1, "XT", kBindFailed, "none"},
     {"refused twice", kBindFailed, 0, kBindFailed, 0, "XTR", kBindFailed, "none"},
     {"another bound in between", kBindFailed, 0, kListening, 2, "XTRT", kBindFailed, "none"},
+    // The system refuses the bind itself (WSAEACCES): a reserved port only while nobody listens.
+    {"reserved port", kRefused, 0, kRefused, 0, "XTR", kRefused, "none"},
+    {"denied, another listens", kRefused, 1, kListening, 2, "XT", kBindFailed, "none"},
+    {"denied, another bound in between", kRefused, 0, kListening, 2, "XTRT", kBindFailed, "none"},
+    {"in use, then denied", kBindFailed, 0, kRefused, 0, "XTR", kRefused, "none"},
     {"no socket library", ListenStatus::libraryFailed, 0, kListening, 1, "X",
      ListenStatus::libraryFailed, "none"},
     {"no socket", ListenStatus::createFailed, 0, kListening, 1, "X", ListenStatus::createFailed,

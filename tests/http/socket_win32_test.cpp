@@ -1,4 +1,6 @@
-// Winsock's SO_REUSEADDR lets two programs share a port; only an exclusive listener is safe.
+// Winsock's SO_REUSEADDR lets two programs share a port; no listener of ours ever sets it.
+#include "platform/win32.hpp"  // SO_EXCLUSIVEADDRUSE, WSAEACCES
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -7,6 +9,7 @@
 
 #include "http/server.hpp"
 #include "http/socket.hpp"
+#include "http/socket_system.hpp"
 #include "platform/host.hpp"
 
 namespace connector {
@@ -15,7 +18,7 @@ namespace {
 TEST(ListeningSocketWin32, OnlyTheExclusiveListenerAsksForExclusiveUse) {
   {
     const ListeningSocket::Opened shared =
-        ListeningSocket::open(kConnectorPort, 4, PortSharing::reuseAddress);
+        ListeningSocket::open(kConnectorPort, 4, PortSharing::plain);
     ASSERT_EQ(shared.status, ListenStatus::listening);
     EXPECT_FALSE(shared.socket->bindsExclusively());
   }
@@ -23,6 +26,16 @@ TEST(ListeningSocketWin32, OnlyTheExclusiveListenerAsksForExclusiveUse) {
       ListeningSocket::open(kConnectorPort, 4, PortSharing::exclusive);
   ASSERT_EQ(exclusive.status, ListenStatus::listening);
   EXPECT_TRUE(exclusive.socket->bindsExclusively());
+}
+
+// Each start tries the exclusive bind first; its fallback sets no option, never SO_REUSEADDR,
+// with which any program could bind beside it. Only WSAEACCES reads as the system refusing.
+TEST(ListeningSocketWin32, TheFallbackAsksForNoOptionAndOnlyAccessDeniedIsARefusal) {
+  EXPECT_EQ(socket_system::sharingOptions(PortSharing::exclusive),
+            std::vector<int>{SO_EXCLUSIVEADDRUSE});
+  EXPECT_EQ(socket_system::sharingOptions(PortSharing::plain), std::vector<int>{});
+  EXPECT_EQ(socket_system::bindFailure(WSAEACCES), ListenStatus::bindRefused);
+  EXPECT_EQ(socket_system::bindFailure(WSAEADDRINUSE), ListenStatus::bindFailed);
 }
 
 // Every connection thread starts and releases the socket library; the last release closes all
