@@ -1,5 +1,3 @@
-#include <malloc.h>
-
 #include <cstdint>
 #include <system_error>
 
@@ -25,7 +23,8 @@ void takeExcessStack(const Start& start) {
   const std::uintptr_t ownFrames = high - here;
   const std::uintptr_t room = here - low;
   if (start.stackBytes > ownFrames && room > start.stackBytes - ownFrames) {
-    volatile char* taken = static_cast<char*>(_alloca(room - (start.stackBytes - ownFrames)));
+    volatile char* taken =
+        static_cast<char*>(__builtin_alloca(room - (start.stackBytes - ownFrames)));
     taken[0] = 0;
     start.entry(start.argument);
     return;
