@@ -11,7 +11,11 @@
    images, on a fresh server: the conversion's memory on top of the request body.
 3. The health endpoint with one connection per request (wrk, 16 connections,
    "Connection: close"), in turn with nginx serving a static file of the reply's size with
-   keep-alive off."""
+   keep-alive off.
+4. Deep image paths: "a/" repeated 1,000 to 16,000 times, each on a fresh server: the reply, its
+   wall and CPU time (the wall time follows the disk and the machine's load; the CPU time is the
+   figure), the server's peak resident memory and the workspaces left behind. Paths past the
+   system's limit must fail at once with the folder message; the others are staged."""
 import argparse
 import base64
 import json
@@ -246,6 +250,46 @@ def numeric_case():
              verdict(ratio, TARGET_NUMERIC_PER_SKELETON)))
 
 
+DEEP_LEVELS = (1000, 1900, 4000, 8000, 16000)
+TARGET_DEEP_SECONDS = 0.5
+TARGET_DEEP_PEAK_KIB = 64 * 1024
+
+
+def deep_case(all_levels):
+    print("== deep image paths, \"a/\" repeated, one fresh server each")
+    for levels in all_levels:
+        image = {"path": "a/" * levels + "x.png", "dataBase64": "AAAA"}
+        body = request_body(skeleton_text(1024), [image])
+        directory = tempfile.mkdtemp(prefix="glimmer-bench-deep-")
+        temp = os.path.join(directory, "tmp")
+        os.mkdir(temp)
+        connector = harness.Connector(directory, spine=harness.Options.stub,
+                                      extra_environment={"TMPDIR": temp})
+        try:
+            connector.start()
+            pid = connector.process.pid
+            resident_before = status_kib(pid, "VmHWM")
+            cpu_before = cpu_seconds(pid)
+            started = time.perf_counter()
+            reply = harness.request("POST", "/v1/convert", body=body, headers=HEADERS, timeout=600)
+            elapsed = time.perf_counter() - started
+            cpu = cpu_seconds(pid) - cpu_before
+            peak = status_kib(pid, "VmHWM")
+            left = os.listdir(temp)
+        finally:
+            connector.stop()
+            shutil.rmtree(directory, ignore_errors=True)
+        message = ""
+        if reply.status != 200:
+            message = json.loads(reply.body.decode("utf-8")).get("message", "")
+        print("%6d levels (%6d-byte body): status %d %s in %.3f s wall, %.3f s server CPU (target <= %.1f: "
+              "%s), peak %.1f MiB, %.1f MiB over idle (target <= %d MiB: %s), workspaces left %d"
+              % (levels, len(body), reply.status, message, elapsed, cpu, TARGET_DEEP_SECONDS,
+                 verdict(cpu, TARGET_DEEP_SECONDS), peak / 1024, (peak - resident_before) / 1024,
+                 TARGET_DEEP_PEAK_KIB // 1024, verdict(peak - resident_before, TARGET_DEEP_PEAK_KIB),
+                 len(left)))
+
+
 NGINX_CONFIG = """worker_processes auto;
 user root;
 pid {root}/nginx.pid;
@@ -358,9 +402,11 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--health-seconds", type=int, default=5)
     parser.add_argument("--health-rounds", type=int, default=3)
-    parser.add_argument("--only", choices=["largest", "numeric", "health"])
+    parser.add_argument("--only", choices=["largest", "numeric", "health", "deep"])
     parser.add_argument("--images", type=int, default=IMAGE_COUNT,
                         help="fewer images for slow profilers such as callgrind")
+    parser.add_argument("--deep-levels", type=lambda text: [int(n) for n in text.split(",")],
+                        default=DEEP_LEVELS, help="levels of the deep paths, e.g. 1000,4000")
     options = parser.parse_args()
     harness.Options.program = os.path.abspath(options.program)
     harness.Options.stub = os.path.abspath(options.stub)
@@ -372,6 +418,8 @@ def main():
         numeric_case()
     if options.only in (None, "health"):
         health_case(options.health_seconds, options.health_rounds, options.nginx)
+    if options.only in (None, "deep"):
+        deep_case(options.deep_levels)
 
 
 if __name__ == "__main__":

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <regex>
 #include <string>
 
 #include "config/config.hpp"
+#include "config/origin_syntax.hpp"
 #include "platform/environment.hpp"
 
 namespace connector {
@@ -14,10 +14,6 @@ namespace {
 constexpr std::array<std::string_view, 4> kBuiltInOrigins = {
     "http://127.0.0.1:5173", "http://localhost:5173", "http://127.0.0.1:4173",
     "http://localhost:4173"};
-
-// The standard library's regex engine recurses once per character, so a long enough header
-// overflows the stack (or, with MinGW, gives a wrong answer). No real origin comes near this.
-constexpr std::size_t kMaxOriginLength = 1024;
 
 bool listedInEnvironment(std::string_view origin) {
   const std::string list = readEnvironment("SPINE_CONNECTOR_ORIGINS");
@@ -43,12 +39,6 @@ bool OriginAllowList::isOriginAllowed(std::string_view origin) {
          config.allowedOrigins.end();
 }
 
-bool OriginAllowList::isValidOrigin(std::string_view origin) {
-  static const std::regex pattern(
-      R"(^https?://(?:\[[0-9A-Fa-f:.]+\]|[A-Za-z0-9.-]+)(?::[0-9]{1,5})?$)",
-      std::regex::ECMAScript);
-  if (origin.size() > kMaxOriginLength) return false;
-  return std::regex_match(origin.begin(), origin.end(), pattern);
-}
+bool OriginAllowList::isValidOrigin(std::string_view origin) { return matchesOriginSyntax(origin); }
 
 }  // namespace connector

@@ -1,12 +1,13 @@
 // The version and path rules applied to a conversion request before anything touches the disk.
 #include <array>
-#include <regex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "convert/request_rules.hpp"
 
+#include "convert/spine_version_pattern.hpp"
 #include "encoding/ascii.hpp"
 #include "platform/text.hpp"
 
@@ -77,13 +78,9 @@ std::size_t deviceNameLength(std::string_view element) {
 }
 
 std::string checkSpineVersion(std::string_view text) {
-  static const std::regex kVersionPattern(R"(^(3\.8|4\.[0-3])(?:\.\d+)?$)", std::regex::ECMAScript);
-  const std::string trimmed(trimAsciiWhitespace(text));
-  std::smatch match;
-  if (!std::regex_match(trimmed, match, kVersionPattern)) {
-    throw std::runtime_error("不支持的 Spine 版本：" + std::string(text));
-  }
-  return match[1].str();
+  const std::optional<std::string_view> majorMinor = matchSpineVersion(trimAsciiWhitespace(text));
+  if (!majorMinor) throw std::runtime_error("不支持的 Spine 版本：" + std::string(text));
+  return std::string(*majorMinor);
 }
 
 std::string checkRelativePath(std::string_view text, std::string_view label) {

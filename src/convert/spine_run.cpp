@@ -1,12 +1,13 @@
 #include "convert/spine_run.hpp"
 
-#include <regex>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "convert/convert_request.hpp"
+#include "convert/editor_version_search.hpp"
+#include "convert/licence_line.hpp"
 #include "convert/store_zip_builder.hpp"
 #include "convert/workspace.hpp"
 #include "encoding/ascii.hpp"
@@ -38,8 +39,6 @@ std::string readProject(const std::filesystem::path& path) {
 }  // namespace
 
 std::string redactSpineOutput(const std::string& output) {
-  // The label decides alone: the rest of the line goes whatever bytes it holds.
-  const std::regex licensee("^Licensed to:", std::regex::ECMAScript | std::regex::icase);
   std::string joined;
   joined.reserve(output.size());
   std::size_t start = 0;
@@ -49,8 +48,7 @@ std::string redactSpineOutput(const std::string& output) {
                           (end == std::string::npos ? output.size() : end) - start);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (start > 0) joined += '\n';
-    if (std::regex_search(line.begin(), line.end(), licensee,
-                          std::regex_constants::match_continuous)) {
+    if (isLicenceLine(line)) {
       joined += kLicenceHidden;
     } else {
       joined += line;
@@ -62,10 +60,7 @@ std::string redactSpineOutput(const std::string& output) {
 }
 
 std::string findEditorVersion(const std::string& output, const std::string& versionPattern) {
-  const std::regex starting(R"(Starting:\s+Spine\s+([0-9.]+))",
-                            std::regex::ECMAScript | std::regex::icase);
-  std::smatch match;
-  if (std::regex_search(output, match, starting)) return match[1].str();
+  if (const auto version = findStartingLineVersion(output)) return std::string(*version);
   return versionPattern;
 }
 

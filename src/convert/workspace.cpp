@@ -82,16 +82,53 @@ bool ConversionWorkspace::readFile(const std::filesystem::path& path, std::strin
   return workspace_files::readFile(path, bytes);
 }
 
-// Each missing level is made private like the workspace itself.
+// Each missing level is made private like the workspace itself. The levels are made one below
+// the other through a walk, so a path thousands of levels deep costs the same per level and no
+// stack per level; a path the file calls could not take afterwards fails before anything is made.
 void ConversionWorkspace::ensureDirectories(const std::filesystem::path& path) {
   using workspace_files::EntryKind;
   if (workspace_files::entryKind(path) == EntryKind::directory) return;
-  const std::filesystem::path parent = path.parent_path();
-  if (!parent.empty() && parent != path) ensureDirectories(parent);
-  // Another creator may have come first; only a directory at the end counts.
-  if (!workspace_files::createPrivateDirectory(path) &&
-      workspace_files::entryKind(path) != EntryKind::directory) {
-    throw std::runtime_error(kCannotCreateFolder);
+  if (!workspace_files::fitsPathLimit(path)) throw std::runtime_error(kCannotCreateFolder);
+  // Each level below the root, as the offsets of its name in the path's text.
+  const auto& text = path.native();
+  const auto separator = [](std::filesystem::path::value_type c) {
+    return c == '/' || c == std::filesystem::path::preferred_separator;
+  };
+  std::vector<std::pair<std::size_t, std::size_t>> levels;
+  for (std::size_t at = path.root_path().native().size(); at < text.size(); ++at) {
+    if (separator(text[at])) continue;
+    const std::size_t start = at;
+    while (at < text.size() && !separator(text[at])) ++at;
+    levels.emplace_back(start, at);
+  }
+  const auto upTo = [&](std::size_t count) {
+    return count == 0 ? path.root_path()
+                      : std::filesystem::path(text.substr(0, levels[count - 1].second));
+  };
+  // Below a missing level nothing exists, so the levels that exist are counted by halving: a few
+  // calls however deep the path is.
+  std::size_t existing = 0;
+  std::size_t atMost = levels.size();
+  while (existing < atMost) {
+    const std::size_t middle = existing + (atMost - existing + 1) / 2;
+    if (workspace_files::entryKind(upTo(middle)) != EntryKind::missing) {
+      existing = middle;
+    } else {
+      atMost = middle - 1;
+    }
+  }
+  workspace_files::FolderWalk walk(existing == 0 && upTo(0).empty() ? std::filesystem::path(".")
+                                                                    : upTo(existing));
+  if (!walk.ready()) throw std::runtime_error(kCannotCreateFolder);  // not a folder, or a link
+  for (std::size_t next = existing; next < levels.size(); ++next) {
+    const workspace_files::FolderWalk::Text name = workspace_files::FolderWalk::Text(text).substr(
+        levels[next].first, levels[next].second - levels[next].first);
+    // Another creator may have come first; only a directory at the end counts.
+    if (!walk.createFolder(name) && walk.kind(name) != EntryKind::directory) {
+      throw std::runtime_error(kCannotCreateFolder);
+    }
+    if (next + 1 < levels.size() && !walk.enter(name))
+      throw std::runtime_error(kCannotCreateFolder);
   }
 }
 

@@ -3,6 +3,7 @@
 // look inside while Spine runs) and a removal that never leaves the tree through a link.
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,10 +30,6 @@ enum class EntryKind { missing, link, directory, other };
 // itself and never entered.
 EntryKind entryKind(const std::filesystem::path& path) noexcept;
 
-// The entries of a directory as full paths, without "." and ".."; empty when it cannot be read.
-// Windows reads it in the extended-length form, so entries past 260 characters are listed too.
-std::vector<std::filesystem::path> directoryEntries(const std::filesystem::path& path) noexcept;
-
 enum class RemoveOutcome {
   removed,  // gone, or already was
   busy,     // held for now by another program; it may go if tried again soon
@@ -40,6 +37,44 @@ enum class RemoveOutcome {
 };
 // Removes one file, link or empty directory; a link goes itself, never what it points to.
 RemoveOutcome removeEntry(const std::filesystem::path& path) noexcept;
+
+// True when the file calls take a path this long: PATH_MAX on POSIX, 32,767 characters in the
+// extended-length form on Windows.
+bool fitsPathLimit(const std::filesystem::path& path) noexcept;
+
+// A walk over folders one level at a time, for trees of any depth: each step names an entry of
+// the current folder only. POSIX calls are made relative to the open folder, so a level costs the
+// same at any depth; Windows names each entry by its full path in the extended-length form. No
+// link (symbolic link, junction) is ever entered.
+class FolderWalk {
+ public:
+  using Text = std::basic_string_view<std::filesystem::path::value_type>;
+  using Name = std::filesystem::path::string_type;
+
+  // Starts in the folder at `folder`; ready() is false when it is not a folder that can be opened.
+  explicit FolderWalk(const std::filesystem::path& folder) noexcept;
+  ~FolderWalk();
+  FolderWalk(const FolderWalk&) = delete;
+  FolderWalk& operator=(const FolderWalk&) = delete;
+
+  bool ready() const noexcept;
+  EntryKind kind(Text name) const noexcept;
+  // The names in the current folder, without "." and ".."; empty when it cannot be read.
+  std::vector<Name> names() const noexcept;
+  // Creates a folder readable by this user alone, as createPrivateDirectory does.
+  bool createFolder(Text name) noexcept;
+  // Removes a file, link or empty folder, as removeEntry does.
+  RemoveOutcome remove(Text name) noexcept;
+  // Goes into a folder (never through a link); false leaves the walk where it was.
+  bool enter(Text name) noexcept;
+  // Goes back to the folder the last enter came from; false when that is not possible, or the
+  // folder is no longer where it was entered from (the walk must not go on from there).
+  bool leave() noexcept;
+
+ private:
+  struct Native;
+  std::unique_ptr<Native> native_;
+};
 
 // Windows' rule, a pure function of the attribute bits (open to tests on every host): every
 // reparse point counts as a link, since a junction is a directory to the walk otherwise.

@@ -94,13 +94,36 @@ class PrivateSecurity {
   bool ready_ = false;
 };
 
+// The calls below take the name the system is given: the extended-length form of a full path.
+bool createPrivateDirectoryNamed(const std::wstring& name) noexcept {
+  PrivateSecurity security;
+  if (security.attributes() == nullptr) return false;
+  return CreateDirectoryW(name.c_str(), security.attributes()) != 0;
+}
+
+// The standard library's status follows junctions and reports them as plain directories, so
+// the attribute bits are read here.
+EntryKind entryKindNamed(const std::wstring& name) noexcept {
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::missing;
+  return entryKindFromWindowsAttributes(attributes);
+}
+
+// A junction or directory link carries the directory bit and goes with RemoveDirectoryW, which
+// removes the link, not its target.
+RemoveOutcome removeEntryNamed(const std::wstring& name) noexcept {
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return removeOutcomeFromWindowsError(GetLastError());
+  const BOOL removed = attributes & FILE_ATTRIBUTE_DIRECTORY ? RemoveDirectoryW(name.c_str())
+                                                             : DeleteFileW(name.c_str());
+  return removed ? RemoveOutcome::removed : removeOutcomeFromWindowsError(GetLastError());
+}
+
 }  // namespace
 
 bool createPrivateDirectory(const std::filesystem::path& path) noexcept {
-  PrivateSecurity security;
-  if (security.attributes() == nullptr) return false;
   try {
-    return CreateDirectoryW(systemName(path).c_str(), security.attributes()) != 0;
+    return createPrivateDirectoryNamed(systemName(path));
   } catch (...) {
     return false;  // no memory for the name
   }
@@ -123,48 +146,114 @@ bool readFile(const std::filesystem::path& path, std::string& bytes) {
   return readWholeFile(systemName(path), bytes) == FileRead::Read;
 }
 
-// The standard library's status follows junctions and reports them as plain directories, so
-// the attribute bits are read here.
 EntryKind entryKind(const std::filesystem::path& path) noexcept {
   try {
-    const DWORD attributes = GetFileAttributesW(systemName(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::missing;
-    return entryKindFromWindowsAttributes(attributes);
+    return entryKindNamed(systemName(path));
   } catch (...) {
     return EntryKind::other;  // no memory for the name: neither entered nor taken as gone
   }
 }
 
-std::vector<std::filesystem::path> directoryEntries(const std::filesystem::path& path) noexcept {
-  std::vector<std::filesystem::path> entries;
-  try {
-    WIN32_FIND_DATAW found;
-    const UniqueFind search(FindFirstFileExW(systemName(path / L"*").c_str(), FindExInfoBasic,
-                                             &found, FindExSearchNameMatch, nullptr, 0));
-    if (!search) return entries;
-    do {
-      const std::wstring_view name = found.cFileName;
-      if (name != L"." && name != L"..") entries.push_back(path / name);
-    } while (FindNextFileW(search.get(), &found));
-  } catch (...) {
-    // No memory for the list: the entries found so far.
-  }
-  return entries;
-}
-
-// A junction or directory link carries the directory bit and goes with RemoveDirectoryW, which
-// removes the link, not its target.
 RemoveOutcome removeEntry(const std::filesystem::path& path) noexcept {
   try {
-    const std::wstring name = systemName(path);
-    const DWORD attributes = GetFileAttributesW(name.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return removeOutcomeFromWindowsError(GetLastError());
-    const BOOL removed = attributes & FILE_ATTRIBUTE_DIRECTORY ? RemoveDirectoryW(name.c_str())
-                                                               : DeleteFileW(name.c_str());
-    return removed ? RemoveOutcome::removed : removeOutcomeFromWindowsError(GetLastError());
+    return removeEntryNamed(systemName(path));
   } catch (...) {
     return RemoveOutcome::failed;  // no memory for the name
   }
+}
+
+bool fitsPathLimit(const std::filesystem::path& path) noexcept {
+  constexpr std::size_t kLongestPath = 32'767;
+  try {
+    return systemName(path).size() <= kLongestPath;
+  } catch (...) {
+    return false;  // no memory for the name
+  }
+}
+
+// Each call names the entry by its full path: the calls that take a folder's handle instead are
+// not the documented file API.
+struct FolderWalk::Native {
+  std::wstring folder;
+  std::size_t depth = 0;  // levels entered
+
+  std::wstring systemNameOf(Text name) const {
+    return extendedLengthPath(folder + L'\\' + std::wstring(name));
+  }
+};
+
+FolderWalk::FolderWalk(const std::filesystem::path& folder) noexcept {
+  try {
+    if (entryKindNamed(systemName(folder)) != EntryKind::directory) return;
+    native_ = std::make_unique<Native>();
+    native_->folder = folder.native();
+  } catch (...) {
+    native_.reset();  // no memory: not ready
+  }
+}
+
+FolderWalk::~FolderWalk() = default;
+
+bool FolderWalk::ready() const noexcept { return native_ != nullptr; }
+
+EntryKind FolderWalk::kind(Text name) const noexcept {
+  try {
+    return entryKindNamed(native_->systemNameOf(name));
+  } catch (...) {
+    return EntryKind::other;  // no memory for the name: neither entered nor taken as gone
+  }
+}
+
+std::vector<FolderWalk::Name> FolderWalk::names() const noexcept {
+  std::vector<Name> names;
+  try {
+    WIN32_FIND_DATAW found;
+    const UniqueFind search(FindFirstFileExW(native_->systemNameOf(L"*").c_str(), FindExInfoBasic,
+                                             &found, FindExSearchNameMatch, nullptr, 0));
+    if (!search) return names;
+    do {
+      const std::wstring_view name = found.cFileName;
+      if (name != L"." && name != L"..") names.emplace_back(name);
+    } while (FindNextFileW(search.get(), &found));
+  } catch (...) {
+    // No memory for the list: the names found so far.
+  }
+  return names;
+}
+
+bool FolderWalk::createFolder(Text name) noexcept {
+  try {
+    return createPrivateDirectoryNamed(native_->systemNameOf(name));
+  } catch (...) {
+    return false;  // no memory for the name
+  }
+}
+
+RemoveOutcome FolderWalk::remove(Text name) noexcept {
+  try {
+    return removeEntryNamed(native_->systemNameOf(name));
+  } catch (...) {
+    return RemoveOutcome::failed;  // no memory for the name
+  }
+}
+
+bool FolderWalk::enter(Text name) noexcept {
+  try {
+    if (kind(name) != EntryKind::directory) return false;
+    native_->folder += L'\\';
+    native_->folder += name;
+    ++native_->depth;
+    return true;
+  } catch (...) {
+    return false;  // no memory for the longer name
+  }
+}
+
+bool FolderWalk::leave() noexcept {
+  if (native_->depth == 0) return false;
+  native_->folder.erase(native_->folder.rfind(L'\\'));
+  --native_->depth;
+  return true;
 }
 
 }  // namespace connector::workspace_files
