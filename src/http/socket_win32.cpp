@@ -1,11 +1,12 @@
 // Winsock under socket.cpp. Stream sockets are non-blocking and waits use select.
+#include "platform/win32.hpp"  // first: socket_address.hpp needs Winsock's declarations
+
 #include <algorithm>
 #include <climits>
 #include <mutex>
 
 #include "http/socket_address.hpp"
 #include "http/socket_system.hpp"
-#include "platform/win32.hpp"
 
 namespace connector {
 namespace {
