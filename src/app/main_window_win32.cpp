@@ -231,6 +231,11 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       if (focus_ != nullptr) SetFocus(focus_);
       return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;  // never holds up a sign-out, a shutdown or an installer's restart
+    case WM_ENDSESSION:
+      if (wParam) endSession();
+      return 0;
     case WM_CLOSE:
       DestroyWindow(window_);
       return 0;
@@ -271,6 +276,15 @@ void MainWindow::refreshStatus() {
   if (spineFound && isPathGroupControl(window_, GetFocus())) SetFocus(control(kToggleButton));
   if (spineFound && isPathGroupControl(window_, focus_)) focus_ = control(kToggleButton);
   for (int id : kPathGroup) ShowWindow(control(id), spineFound ? SW_HIDE : SW_SHOW);
+}
+
+void MainWindow::endSession() {
+  // The process may be ended at any moment after this returns, and nothing removes a workspace
+  // left behind; the stop returns once the conversion under way has ended its Spine and removed
+  // its workspace.
+  connectorService().stop();
+  statusReason().clear();
+  refreshStatus();  // should the session go on after all, the window says what is true
 }
 
 void MainWindow::applyDpi(int dpi, const RECT& suggested) {

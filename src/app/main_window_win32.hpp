@@ -42,6 +42,10 @@ class MainWindow {
   // WM_DPICHANGED: fonts and brushes for the new DPI, every control placed from the layout table
   // again, and the window moved to the rectangle the system suggests.
   void applyDpi(int dpi, const RECT& suggested);
+  // WM_ENDSESSION of a session that really ends: the service stops as at the window's
+  // destruction, and only once the running conversion has left nothing behind does this return.
+  // WM_QUERYENDSESSION never holds the end up.
+  void endSession();
 
  private:
   LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
