@@ -98,6 +98,11 @@ bool isPathGroupControl(HWND parent, HWND window) {
   return false;
 }
 
+// The client area of 620 x 326 designed at 96 DPI, at dpi.
+RECT clientRectAt(int dpi) {
+  return RECT{0, 0, MulDiv(kClientWidth, dpi, 96), MulDiv(kClientHeight, dpi, 96)};
+}
+
 bool isExistingRegularFile(const std::string& utf8Path) {
   try {
     std::error_code error;
@@ -149,9 +154,7 @@ HWND MainWindow::create(HINSTANCE instance) {
   return window;
 }
 
-RECT MainWindow::clientRect() const {
-  return RECT{0, 0, look_.scale(kClientWidth), look_.scale(kClientHeight)};
-}
+RECT MainWindow::clientRect() const { return clientRectAt(look_.dpi()); }
 
 LRESULT CALLBACK MainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
@@ -214,6 +217,9 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
           return 0;
       }
       break;
+    case WM_GETDPISCALEDSIZE:
+      *reinterpret_cast<SIZE*>(lParam) = sizeAtDpi(static_cast<int>(wParam));
+      return TRUE;
     case WM_DPICHANGED:
       applyDpi(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
@@ -276,6 +282,11 @@ void MainWindow::refreshStatus() {
   if (spineFound && isPathGroupControl(window_, GetFocus())) SetFocus(control(kToggleButton));
   if (spineFound && isPathGroupControl(window_, focus_)) focus_ = control(kToggleButton);
   for (int id : kPathGroup) ShowWindow(control(id), spineFound ? SW_HIDE : SW_SHOW);
+}
+
+SIZE MainWindow::sizeAtDpi(int dpi) const {
+  const RECT outer = outerRect(clientRectAt(dpi), kWindowStyle, dpi);
+  return SIZE{outer.right - outer.left, outer.bottom - outer.top};
 }
 
 void MainWindow::endSession() {

@@ -39,6 +39,10 @@ class MainWindow {
 
   void refreshStatus();
   void savePath(HWND owner);
+  // WM_GETDPISCALEDSIZE: the outer size whose client area is 620 x 326 scaled to dpi, with the
+  // frame and caption the system draws at that DPI (which do not scale linearly), so that the
+  // rectangle WM_DPICHANGED suggests keeps the client area exact.
+  SIZE sizeAtDpi(int dpi) const;
   // WM_DPICHANGED: fonts and brushes for the new DPI, every control placed from the layout table
   // again, and the window moved to the rectangle the system suggests.
   void applyDpi(int dpi, const RECT& suggested);

@@ -687,6 +687,39 @@ TEST_F(MainWindowTest, TheEndOfTheSessionLeavesNoWorkspaceAndNoSpineBehind) {
   }
 }
 
+// Moving to a monitor of another scale: the system offers the outer size scaled linearly, frame
+// and caption with it; the window asks for the size whose client area is exactly 620 x 326 at the
+// new DPI, inside the frame the system draws there.
+TEST_F(MainWindowTest, AsksForTheSizeThatKeepsTheClientAreaExactAtANewDpi) {
+  struct Case {
+    int from, to;
+  };
+  const Case cases[] = {{96, 144}, {96, 120}, {144, 96}, {120, 192}, {192, 168}, {96, 96}};
+  bool linearWasOff = false;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.from << " DPI to " << c.to << " DPI");
+    DpiQueries dpi;
+    dpi.systemDpi = [&c] { return c.from; };
+    dpi.windowDpi = [&c](HWND) { return c.from; };
+    HWND window = open(PortTakeover(), dpi);
+    RECT outer;
+    GetWindowRect(window, &outer);
+    const SIZE linear{MulDiv(outer.right - outer.left, c.to, c.from),
+                      MulDiv(outer.bottom - outer.top, c.to, c.from)};
+    SIZE size = linear;
+    EXPECT_EQ(SendMessageW(window, WM_GETDPISCALEDSIZE, c.to, reinterpret_cast<LPARAM>(&size)),
+              TRUE);
+    RECT expected{0, 0, MulDiv(620, c.to, 96), MulDiv(326, c.to, 96)};
+    AdjustWindowRectExForDpi(&expected, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, FALSE, 0, c.to);
+    EXPECT_EQ(size.cx, expected.right - expected.left);
+    EXPECT_EQ(size.cy, expected.bottom - expected.top);
+    linearWasOff = linearWasOff || size.cx != linear.cx || size.cy != linear.cy;
+    DestroyWindow(window);
+  }
+  // The frame of this system does not scale linearly, so the cases tell the two sizes apart.
+  EXPECT_TRUE(linearWasOff);
+}
+
 // The designed layout, for the DPI and text-fitting tests.
 struct Placed {
   int id;
