@@ -27,6 +27,11 @@ void ConnectorService::stop() {
   }
   secure_.stop();
   plain_.stop();
+  // The conversion under way has been told to stop, but still has its Spine tree to end and its
+  // workspace to remove, which the servers' bounded wait may not cover. Once the conversion lock
+  // is free none is under way, and a conversion that takes the lock later sees the stop before it
+  // writes anything.
+  const std::lock_guard settled(conversionLock_);
 }
 
 std::stop_token ConnectorService::stopToken() const {

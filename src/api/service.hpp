@@ -24,7 +24,8 @@ class ConnectorService {
   // Starts the plain server with the connector's RouteHandler; true when it runs afterwards.
   bool start();
   // Requests stopToken()'s stop, then stops the secure server and the plain one, which waits
-  // (bounded) for the connections still served. Idempotent.
+  // (bounded) for the connections still served, and returns once no conversion is under way (a
+  // conversion watches the stop, so that is soon): its workspace is gone by then. Idempotent.
   void stop();
 
   // Stop is requested when the service stops: a conversion watching it ends its Spine run.

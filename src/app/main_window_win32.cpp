@@ -98,6 +98,11 @@ bool isPathGroupControl(HWND parent, HWND window) {
   return false;
 }
 
+// The client area of 620 x 326 designed at 96 DPI, at dpi.
+RECT clientRectAt(int dpi) {
+  return RECT{0, 0, MulDiv(kClientWidth, dpi, 96), MulDiv(kClientHeight, dpi, 96)};
+}
+
 bool isExistingRegularFile(const std::string& utf8Path) {
   try {
     std::error_code error;
@@ -149,9 +154,7 @@ HWND MainWindow::create(HINSTANCE instance) {
   return window;
 }
 
-RECT MainWindow::clientRect() const {
-  return RECT{0, 0, look_.scale(kClientWidth), look_.scale(kClientHeight)};
-}
+RECT MainWindow::clientRect() const { return clientRectAt(look_.dpi()); }
 
 LRESULT CALLBACK MainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
@@ -214,6 +217,9 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
           return 0;
       }
       break;
+    case WM_GETDPISCALEDSIZE:
+      *reinterpret_cast<SIZE*>(lParam) = sizeAtDpi(static_cast<int>(wParam));
+      return TRUE;
     case WM_DPICHANGED:
       applyDpi(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
@@ -230,6 +236,11 @@ LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         focus_ = control(kToggleButton);
       }
       if (focus_ != nullptr) SetFocus(focus_);
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;  // never holds up a sign-out, a shutdown or an installer's restart
+    case WM_ENDSESSION:
+      if (wParam) endSession();
       return 0;
     case WM_CLOSE:
       DestroyWindow(window_);
@@ -271,6 +282,20 @@ void MainWindow::refreshStatus() {
   if (spineFound && isPathGroupControl(window_, GetFocus())) SetFocus(control(kToggleButton));
   if (spineFound && isPathGroupControl(window_, focus_)) focus_ = control(kToggleButton);
   for (int id : kPathGroup) ShowWindow(control(id), spineFound ? SW_HIDE : SW_SHOW);
+}
+
+SIZE MainWindow::sizeAtDpi(int dpi) const {
+  const RECT outer = outerRect(clientRectAt(dpi), kWindowStyle, dpi);
+  return SIZE{outer.right - outer.left, outer.bottom - outer.top};
+}
+
+void MainWindow::endSession() {
+  // The process may be ended at any moment after this returns, and nothing removes a workspace
+  // left behind; the stop returns once the conversion under way has ended its Spine and removed
+  // its workspace.
+  connectorService().stop();
+  statusReason().clear();
+  refreshStatus();  // should the session go on after all, the window says what is true
 }
 
 void MainWindow::applyDpi(int dpi, const RECT& suggested) {

@@ -39,9 +39,17 @@ class MainWindow {
 
   void refreshStatus();
   void savePath(HWND owner);
+  // WM_GETDPISCALEDSIZE: the outer size whose client area is 620 x 326 scaled to dpi, with the
+  // frame and caption the system draws at that DPI (which do not scale linearly), so that the
+  // rectangle WM_DPICHANGED suggests keeps the client area exact.
+  SIZE sizeAtDpi(int dpi) const;
   // WM_DPICHANGED: fonts and brushes for the new DPI, every control placed from the layout table
   // again, and the window moved to the rectangle the system suggests.
   void applyDpi(int dpi, const RECT& suggested);
+  // WM_ENDSESSION of a session that really ends: the service stops as at the window's
+  // destruction, and only once the running conversion has left nothing behind does this return.
+  // WM_QUERYENDSESSION never holds the end up.
+  void endSession();
 
  private:
   LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);

@@ -17,6 +17,7 @@ namespace connector {
 namespace {
 
 constexpr const char* kLicenceHidden = "Spine 授权信息已隐藏";
+constexpr const char* kCancelled = "连接器已停止，Spine 转换已取消";
 
 std::vector<std::string> spineArguments(const ConvertRequest& request,
                                         const std::string& versionPattern) {
@@ -71,11 +72,14 @@ ConvertResult runSpineConversion(const JsonValue& body, const std::string& spine
 
 ConvertResult runSpineConversion(const JsonValue& body, const std::string& spineExecutable,
                                  const ProcessRunner& runner, std::stop_token stop) {
+  // A conversion that was waiting for its turn when the service stopped writes no workspace: the
+  // stop may be the end of the session, after which nothing would remove it.
+  if (stop.stop_requested()) throw std::runtime_error(kCancelled);
   ConvertRequest request = decodeConvertRequest(body);
   const std::string versionPattern = request.spineVersion + ".xx";
   const ProcessResult run = runner.run(spineExecutable, spineArguments(request, versionPattern),
                                        request.workspace.directory(), std::move(stop));
-  if (run.cancelled) throw std::runtime_error("连接器已停止，Spine 转换已取消");
+  if (run.cancelled) throw std::runtime_error(kCancelled);
   if (run.timedOut) throw std::runtime_error("Spine 转换超时");
   if (run.exitCode != 0) {
     std::string message = redactSpineOutput(run.output);

@@ -1,7 +1,9 @@
 #pragma once
 // The job object that holds a child and everything it starts (Windows only).
+#include <chrono>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "platform/win32.hpp"
 
@@ -13,7 +15,13 @@ namespace connector {
 // updater). Empty when the system refuses.
 UniqueHandle createChildJob();
 
-// How many processes of the job have not yet fully ended; nullopt when the system cannot tell.
-std::optional<std::uint32_t> activeProcesses(HANDLE job);
+// The ids of the processes the job still lists; nullopt when the system cannot tell. A process
+// may stay listed for a moment after its end, while something still holds it.
+std::optional<std::vector<std::uint32_t>> jobProcessIds(HANDLE job);
+
+// Waits at most `limit` for the job's process with this id to end. True once it has ended, or
+// when the id names no process of the job any more (it is gone, or a later program took the id);
+// false when it still runs, or cannot be opened to wait on.
+bool waitForJobProcess(HANDLE job, std::uint32_t id, std::chrono::milliseconds limit);
 
 }  // namespace connector

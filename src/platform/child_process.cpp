@@ -1,24 +1,29 @@
 #include "platform/child_process.hpp"
 
-#include "platform/busy_retry.hpp"
-
 namespace connector {
 namespace {
 
 constexpr std::chrono::milliseconds kTreeGoneLimit{5000};
-constexpr std::chrono::milliseconds kTreeGonePause{10};
 
 }  // namespace
 
-bool waitUntilTreeGone(const std::function<std::optional<std::uint32_t>()>& activeProcesses,
-                       const std::function<void(std::chrono::milliseconds)>& pause) {
-  const auto attempt = [&activeProcesses] {
-    const std::optional<std::uint32_t> active = activeProcesses();
-    if (!active) return Attempt::Failed;  // the system cannot count them: no point waiting
-    return *active == 0 ? Attempt::Done : Attempt::Busy;
-  };
-  const int tries = static_cast<int>(kTreeGoneLimit / kTreeGonePause) + 1;  // the first and more
-  return retryWhileBusy(attempt, {tries, kTreeGonePause}, pause) == Attempt::Done;
+bool waitUntilTreeGone(const TreeMembers& tree) {
+  using std::chrono::milliseconds;
+  const auto deadline = tree.now() + kTreeGoneLimit;
+  for (;;) {
+    const std::optional<std::vector<std::uint32_t>> members = tree.list();
+    if (!members) return false;  // nothing to watch: waiting teaches nothing
+    bool someoneRan = false;
+    for (const std::uint32_t id : *members) {
+      if (tree.waitEnded(id, milliseconds(0))) continue;
+      const auto left = std::chrono::ceil<milliseconds>(deadline - tree.now());
+      if (left <= milliseconds(0) || !tree.waitEnded(id, left)) return false;
+      someoneRan = true;
+    }
+    // One that ran may have started another before it ended: only a look at which every listed
+    // process had already ended says the tree is gone.
+    if (!someoneRan) return true;
+  }
 }
 
 }  // namespace connector

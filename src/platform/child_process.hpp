@@ -48,11 +48,22 @@ class ChildProcess {
   std::unique_ptr<System> system_;
 };
 
-// After the tree was told to end: asks `activeProcesses` until it reports none left, pausing
-// between two asks, for a few seconds of pauses at most (the system ends processes after the call
-// that ends them returns; a JVM with a large heap takes a moment). True once none is left; false
-// when the time is up or the count cannot be had (then waiting teaches nothing).
-bool waitUntilTreeGone(const std::function<std::optional<std::uint32_t>()>& activeProcesses,
-                       const std::function<void(std::chrono::milliseconds)>& pause);
+// What the wait for a tree's end asks of the system, replaceable so that tests can play a system
+// whose counts and lists lag behind the processes.
+struct TreeMembers {
+  // The ids of the processes the tree still lists; nullopt when the system cannot tell.
+  std::function<std::optional<std::vector<std::uint32_t>>()> list;
+  // Waits at most `limit` for one of them to end; true once it has ended or is no longer the
+  // tree's, false when it still runs or cannot be waited on.
+  std::function<bool(std::uint32_t, std::chrono::milliseconds)> waitEnded;
+  std::function<std::chrono::steady_clock::time_point()> now;
+};
+
+// After the tree was told to end: waits on each process the tree lists, and looks again, until a
+// look finds none still running, for a few seconds at most (the system ends processes after the
+// call that ends them returns; a JVM with a large heap takes a moment). A listed process that has
+// already ended counts as gone: the system may list it while anything, the runner included, still
+// holds it. True once none runs; false when the time is up or the tree cannot be watched.
+bool waitUntilTreeGone(const TreeMembers& tree);
 
 }  // namespace connector

@@ -53,6 +53,7 @@ struct ChildProcess::System {
   UniqueHandle job;  // closing it ends whatever of the tree still runs, on every path
   UniqueHandle process;
   UniqueHandle thread;
+  std::uint32_t exitCode = 1;  // read by endTree; 1 until then, or when the system cannot tell
 };
 
 ChildProcess::ChildProcess(const std::string& executable, const std::vector<std::string>& arguments,
@@ -141,20 +142,23 @@ bool ChildProcess::waitEnded(std::chrono::milliseconds limit) {
 
 // On time-out or stop the child ends with code 1; after its own end, whatever it left running.
 // TerminateJobObject does not wait: until the last process is gone, one may still hold the
-// workspace as its directory or keep files in it open.
+// workspace as its directory or keep files in it open. The child's code is read and its handles
+// closed first, so that nothing of the runner's holds the child in the job while it waits.
 void ChildProcess::endTree() {
   TerminateJobObject(system_->job.get(), 1);
   WaitForSingleObject(system_->process.get(), INFINITE);
+  DWORD code = 1;
+  if (GetExitCodeProcess(system_->process.get(), &code)) system_->exitCode = code;
+  system_->thread.reset();
+  system_->process.reset();
   const HANDLE job = system_->job.get();
-  waitUntilTreeGone(
-      [job] { return activeProcesses(job); },
-      [](std::chrono::milliseconds pause) { Sleep(static_cast<DWORD>(pause.count())); });
+  waitUntilTreeGone({[job] { return jobProcessIds(job); },
+                     [job](std::uint32_t id, std::chrono::milliseconds limit) {
+                       return waitForJobProcess(job, id, limit);
+                     },
+                     [] { return std::chrono::steady_clock::now(); }});
 }
 
-std::uint32_t ChildProcess::exitCode() {
-  DWORD code = 1;
-  if (!GetExitCodeProcess(system_->process.get(), &code)) code = 1;
-  return code;
-}
+std::uint32_t ChildProcess::exitCode() { return system_->exitCode; }
 
 }  // namespace connector

@@ -108,6 +108,38 @@ TEST(ConnectorService, StopSignalsRunningHandlersBeforeWaitingForThem) {
   EXPECT_EQ(parseReply(reply.get()).body, "ended by the stop");
 }
 
+// A conversion told to stop still ends its Spine and removes its workspace, under the conversion
+// lock; the stop returns only after that, however short the wait for the connections is (the
+// session may end the moment it returns).
+TEST(ConnectorService, StopReturnsOnceTheConversionUnderWayHasCleanedUp) {
+  using namespace std::chrono_literals;
+  std::atomic<bool> entered{false};
+  std::atomic<bool> cleanedUp{false};
+  ServerLimits limits;
+  limits.stopWait = 20ms;
+  ConnectorService service(
+      [&](ConnectorService& owner) -> RouteHandler {
+        return [&, owner = &owner](const HttpRequest&) {
+          const std::lock_guard lock(owner->conversionLock());
+          const std::stop_token stop = owner->stopToken();
+          entered = true;
+          while (!stop.stop_requested()) std::this_thread::sleep_for(5ms);
+          std::this_thread::sleep_for(300ms);  // the tree's end and the workspace's removal
+          cleanedUp = true;
+          return HttpResponse{500, {}, "cancelled"};
+        };
+      },
+      27862, limits);
+  ASSERT_TRUE(service.start());
+  auto reply = std::async(std::launch::async, [] {
+    return exchange("GET / HTTP/1.1\r\n\r\n", test::AfterSending::keepOpen, 27862);
+  });
+  while (!entered) std::this_thread::yield();
+  service.stop();
+  EXPECT_TRUE(cleanedUp.load());
+  reply.wait();
+}
+
 // A handler still running when the stop's wait is over (it ignores the stop signal) keeps the
 // service alive: the destructor waits for it, so its use of the service's locks is safe.
 TEST(ConnectorService, NoConnectionThreadOutlivesTheService) {

@@ -1,10 +1,15 @@
 // The real main window, created in this process and driven with real messages.
 #include "platform/win32.hpp"
 
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "api/service.hpp"
@@ -16,7 +21,10 @@
 #include "config/config.hpp"
 #include "http/server.hpp"
 #include "http/status_reason.hpp"
+#include "http/test_client.hpp"
 #include "platform/text.hpp"
+#include "support/child_process.hpp"
+#include "support/spine_stub.hpp"
 #include "support/test_helpers.hpp"
 
 namespace connector {
@@ -593,6 +601,123 @@ TEST_F(MainWindowTest, ClosingStopsTheServiceAndEndsTheMessageLoop) {
   MSG message{};
   ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(message.wParam, 0u);
+}
+
+// The ids of the test launchers this process started that still run.
+std::vector<std::string> runningLaunchers() {
+  std::vector<std::string> found;
+  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return found;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+       more = Process32NextW(snapshot.get(), &entry)) {
+    const std::string id = std::to_string(entry.th32ProcessID);
+    if (entry.th32ParentProcessID == GetCurrentProcessId() &&
+        lstrcmpiW(entry.szExeFile, L"spine-stub.exe") == 0 && test::processRunning(id)) {
+      found.push_back(id);
+    }
+  }
+  return found;
+}
+
+std::vector<fs::path> entriesOf(const fs::path& folder) {
+  std::vector<fs::path> entries;
+  for (const auto& entry : fs::directory_iterator(folder)) entries.push_back(entry.path());
+  return entries;
+}
+
+// Signing out, shutting down or an installer's restart during a conversion: Windows may end the
+// process at any moment after the window has answered WM_ENDSESSION, so by then the conversion
+// has ended Spine's tree and removed the workspace with the user's files. An end that is called
+// off changes nothing.
+TEST_F(MainWindowTest, TheEndOfTheSessionLeavesNoWorkspaceAndNoSpineBehind) {
+  const fs::path temp = dir_ / "temp";
+  fs::create_directories(temp);
+  env_.set("TMP", pathToUtf8(temp));
+  env_.set("TEMP", pathToUtf8(temp));
+  env_.set("SPINE_EXECUTABLE", test::spineStubPath());
+  ASSERT_TRUE(startServiceAtLaunch());
+  HWND window = open();
+
+  // A conversion whose launcher hangs, as a Spine waiting on a dialog would.
+  const std::string body =
+      R"({"schemaVersion":1,"skeletonJson":"{\"skeleton\":{\"spine\":\"4.2.11\"}}",)"
+      R"("spineVersion":"4.2","projectName":"stub-hang","images":[{"path":"a.png",)"
+      R"("dataBase64":"iVBORw0KGgo="}]})";
+  const std::string request = "POST /v1/convert HTTP/1.1\r\nHost: 127.0.0.1:27843\r\n"
+                              "Origin: http://localhost:5173\r\nContent-Type: application/json\r\n"
+                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  auto reply = std::async(std::launch::async, [&request] {
+    return test::exchange(request, test::AfterSending::keepOpen, kConnectorPort,
+                          std::chrono::seconds(60));
+  });
+  std::vector<std::string> launchers;
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while ((launchers.empty() || entriesOf(temp).empty()) &&
+         std::chrono::steady_clock::now() < giveUp) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    launchers = runningLaunchers();
+  }
+  ASSERT_EQ(launchers.size(), 1u) << "the launcher did not start";
+  ASSERT_EQ(entriesOf(temp).size(), 1u);
+
+  // Asked whether it may end, the window agrees and changes nothing yet; an end called off
+  // changes nothing either.
+  EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+  EXPECT_EQ(SendMessageW(window, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF), 0);
+  EXPECT_TRUE(connectorService().plainServer().isRunning());
+  EXPECT_TRUE(test::processRunning(launchers[0]));
+  EXPECT_EQ(entriesOf(temp).size(), 1u);
+
+  EXPECT_EQ(SendMessageW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF), 0);
+  EXPECT_TRUE(entriesOf(temp).empty()) << "the workspace outlived the session";
+  EXPECT_FALSE(test::processRunning(launchers[0])) << "the launcher outlived the session";
+  EXPECT_FALSE(connectorService().plainServer().isRunning());
+  EXPECT_EQ(text(kStatusLabel), L"● 连接器已断开");
+
+  ASSERT_EQ(reply.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+  try {
+    const std::string answer = reply.get();
+    if (!answer.empty()) {  // a client cancelled by the stop may also just see the socket close
+      EXPECT_EQ(test::parseReply(answer).status, 500) << answer;
+    }
+  } catch (const std::exception&) {
+    // the connection was closed before the reply: fine, the client is told either way
+  }
+}
+
+// Moving to a monitor of another scale: the system offers the outer size scaled linearly, frame
+// and caption with it; the window asks for the size whose client area is exactly 620 x 326 at the
+// new DPI, inside the frame the system draws there.
+TEST_F(MainWindowTest, AsksForTheSizeThatKeepsTheClientAreaExactAtANewDpi) {
+  struct Case {
+    int from, to;
+  };
+  const Case cases[] = {{96, 144}, {96, 120}, {144, 96}, {120, 192}, {192, 168}, {96, 96}};
+  bool linearWasOff = false;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.from << " DPI to " << c.to << " DPI");
+    DpiQueries dpi;
+    dpi.systemDpi = [&c] { return c.from; };
+    dpi.windowDpi = [&c](HWND) { return c.from; };
+    HWND window = open(PortTakeover(), dpi);
+    RECT outer;
+    GetWindowRect(window, &outer);
+    const SIZE linear{MulDiv(outer.right - outer.left, c.to, c.from),
+                      MulDiv(outer.bottom - outer.top, c.to, c.from)};
+    SIZE size = linear;
+    EXPECT_EQ(SendMessageW(window, WM_GETDPISCALEDSIZE, c.to, reinterpret_cast<LPARAM>(&size)),
+              TRUE);
+    RECT expected{0, 0, MulDiv(620, c.to, 96), MulDiv(326, c.to, 96)};
+    AdjustWindowRectExForDpi(&expected, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, FALSE, 0, c.to);
+    EXPECT_EQ(size.cx, expected.right - expected.left);
+    EXPECT_EQ(size.cy, expected.bottom - expected.top);
+    linearWasOff = linearWasOff || size.cx != linear.cx || size.cy != linear.cy;
+    DestroyWindow(window);
+  }
+  // The frame of this system does not scale linearly, so the cases tell the two sizes apart.
+  EXPECT_TRUE(linearWasOff);
 }
 
 // The designed layout, for the DPI and text-fitting tests.

@@ -154,6 +154,19 @@ TEST(RunSpineConversion, StopRequestEndsSpineAndFailsTheConversion) {
             }),
             "连接器已停止，Spine 转换已取消");
   EXPECT_TRUE(temp.leftovers().empty());
+
+  // Nothing is even written: with no temporary folder to write in, the stop is still what fails
+  // the conversion, not the workspace.
+  test::ScopedEnvironment noTemp;
+  for (const char* name : {"TMPDIR", "TMP", "TEMP"}) {
+    noTemp.set(name, pathToUtf8(temp.path() / "missing"));
+  }
+  EXPECT_EQ(errorOf([&] {
+              runSpineConversion(requestBody(skeletonText("4.2"), "Hero"), test::spineStubPath(),
+                                 ProcessRunner(), stop.get_token());
+            }),
+            "连接器已停止，Spine 转换已取消");
+  EXPECT_TRUE(temp.leftovers().empty());
 }
 
 TEST(RedactSpineOutput, Table) {

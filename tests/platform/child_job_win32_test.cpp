@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/child_job_win32.hpp"
 #include "platform/child_process.hpp"
@@ -28,11 +32,13 @@ TEST(ChildJobWin32, ChildrenStayInTheJobUnlessTheyAskToLeave) {
   EXPECT_EQ(result.output, "plain=in-job\r\nbreakaway=outside\r\n");  // the C runtime's text mode
 }
 
-// The count the end of a run waits on: it sees a process in the job and sees it gone.
-TEST(ChildJobWin32, CountsTheProcessesStillActiveInTheJob) {
+// What the end of a run waits on: the job lists a process it holds, a wait on it lasts while it
+// runs, and after the job is ended the tree counts as gone. An id that is not the job's (a later
+// program that took a listed id) is not waited on.
+TEST(ChildJobWin32, ListsTheProcessesOfTheJobAndWaitsOnThem) {
   UniqueHandle job = createChildJob();
   ASSERT_TRUE(job);
-  EXPECT_EQ(activeProcesses(job.get()), std::optional<std::uint32_t>(0));
+  EXPECT_EQ(jobProcessIds(job.get()), std::optional(std::vector<std::uint32_t>{}));
   std::wstring commandLine = L"\"" + toWide(jobProbePath()) + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
@@ -43,11 +49,21 @@ TEST(ChildJobWin32, CountsTheProcessesStillActiveInTheJob) {
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
   ASSERT_TRUE(AssignProcessToJobObject(job.get(), process.get()));
-  EXPECT_EQ(activeProcesses(job.get()), std::optional<std::uint32_t>(1));
+  const std::uint32_t id = info.dwProcessId;
+  EXPECT_EQ(jobProcessIds(job.get()), std::optional(std::vector<std::uint32_t>{id}));
+  EXPECT_FALSE(waitForJobProcess(job.get(), id, std::chrono::milliseconds(50)));  // suspended
+  EXPECT_TRUE(waitForJobProcess(job.get(), GetCurrentProcessId(), std::chrono::milliseconds(0)));
+
   TerminateJobObject(job.get(), 1);
-  EXPECT_TRUE(waitUntilTreeGone(
-      [&job] { return activeProcesses(job.get()); },
-      [](std::chrono::milliseconds pause) { Sleep(static_cast<DWORD>(pause.count())); }));
+  const HANDLE held = job.get();
+  EXPECT_TRUE(waitUntilTreeGone({[held] { return jobProcessIds(held); },
+                                 [held](std::uint32_t member, std::chrono::milliseconds limit) {
+                                   return waitForJobProcess(held, member, limit);
+                                 },
+                                 [] { return std::chrono::steady_clock::now(); }}));
+  // This test still holds the process: listed or not, it has ended.
+  EXPECT_EQ(WaitForSingleObject(process.get(), 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(waitForJobProcess(job.get(), id, std::chrono::milliseconds(0)));
 }
 
 }  // namespace

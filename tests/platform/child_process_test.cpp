@@ -2,56 +2,81 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace connector {
 namespace {
 
 using std::chrono::milliseconds;
 
-// A tree told to end whose processes are gone once the waiter has paused for `lingers`
-// (never, without a value); the system may also be unable to count them.
+// A system ending a tree, on a clock of its own that only waits move: each process ends at its
+// time, is listed from its start until `unlisted` (the system may keep an ended process listed
+// while something still holds it; nullopt: for good), and lists of the tree may be refused.
 struct EndingTree {
-  std::optional<milliseconds> lingers;
-  bool countFails = false;
-  milliseconds paused{0};
+  struct Process {
+    std::uint32_t id;
+    milliseconds starts, ends;
+    std::optional<milliseconds> unlisted;
+    bool canWait = true;
+  };
+  std::vector<Process> processes;
+  bool listFails = false;
+  milliseconds clock{0};
 
-  std::optional<std::uint32_t> active() const {
-    if (countFails) return std::nullopt;
-    return lingers && paused >= *lingers ? 0u : 2u;
+  std::optional<std::vector<std::uint32_t>> list() const {
+    if (listFails) return std::nullopt;
+    std::vector<std::uint32_t> ids;
+    for (const Process& p : processes) {
+      if (clock >= p.starts && (!p.unlisted || clock < *p.unlisted)) ids.push_back(p.id);
+    }
+    return ids;
+  }
+  bool waitEnded(std::uint32_t id, milliseconds limit) {
+    const Process& p = *std::find_if(processes.begin(), processes.end(),
+                                     [id](const Process& each) { return each.id == id; });
+    if (!p.canWait) return false;
+    if (clock < p.ends) clock = std::min(clock + limit, p.ends);
+    return clock >= p.ends;
+  }
+  TreeMembers members() {
+    return {[this] { return list(); },
+            [this](std::uint32_t id, milliseconds limit) { return waitEnded(id, limit); },
+            [this] { return std::chrono::steady_clock::time_point(clock); }};
   }
 };
 
-TEST(ChildProcessTree, EndingWaitsUntilNoProcessIsActiveForAFewSecondsAtMost) {
+TEST(ChildProcessTree, EndingWaitsOnEachListedProcessUntilNoneRunsForAFewSecondsAtMost) {
+  using ms = milliseconds;
   struct Case {
     const char* name;
     EndingTree tree;
     bool gone;
+    ms waited;  // on the tree's clock, when the wait leaves
   };
   const Case cases[] = {
-      {"already gone", {milliseconds(0)}, true},
-      {"gone in a moment", {milliseconds(150)}, true},
-      {"a large heap takes a while", {milliseconds(1800)}, true},
-      {"never gone", {std::nullopt}, false},
-      {"cannot be counted", {std::nullopt, true}, false},
+      {"nothing listed", {{}}, true, ms(0)},
+      {"ended, but listed while the runner holds it", {{{7, ms(0), ms(0), std::nullopt}}}, true,
+       ms(0)},
+      {"still exiting", {{{7, ms(0), ms(150), ms(150)}}}, true, ms(150)},
+      // Whatever a count would say meanwhile, the wait is on the process itself.
+      {"listed after its end for a while", {{{7, ms(0), ms(40), ms(900)}}}, true, ms(40)},
+      {"a large heap takes a while",
+       {{{7, ms(0), ms(0), ms(0)}, {8, ms(0), ms(1800), std::nullopt}}}, true, ms(1800)},
+      {"a child started before its parent ended",
+       {{{7, ms(0), ms(100), ms(100)}, {9, ms(90), ms(250), std::nullopt}}}, true, ms(250)},
+      {"never ends", {{{7, ms(0), ms(60000), std::nullopt}}}, false, ms(5000)},
+      {"cannot be listed", {{{7, ms(0), ms(60000), std::nullopt}}, true}, false, ms(0)},
+      {"cannot be waited on", {{{7, ms(0), ms(60000), std::nullopt, false}}}, false, ms(0)},
   };
-  for (const auto& c : cases) {
+  for (const Case& c : cases) {
     EndingTree tree = c.tree;
-    const bool gone = waitUntilTreeGone([&tree] { return tree.active(); },
-                                        [&tree](milliseconds pause) { tree.paused += pause; });
+    const bool gone = waitUntilTreeGone(tree.members());
     EXPECT_EQ(gone, c.gone) << c.name;
-    if (c.gone) {
-      // It left once the tree was gone, not before and not long after.
-      EXPECT_GE(tree.paused, *c.tree.lingers) << c.name;
-      EXPECT_LE(tree.paused, *c.tree.lingers + milliseconds(100)) << c.name;
-    } else if (c.tree.countFails) {
-      EXPECT_EQ(tree.paused, milliseconds(0)) << c.name << ": nothing to wait for";
-    } else {
-      EXPECT_GE(tree.paused, milliseconds(2000)) << c.name;
-      EXPECT_LE(tree.paused, milliseconds(6000)) << c.name;
-    }
+    EXPECT_EQ(tree.clock, c.waited) << c.name;
   }
 }
 
