@@ -140,6 +140,16 @@ int runSpineStub(const std::vector<std::string>& arguments) {
     writeOut(stdout, "grandchild=" + startHangingCopy() + "\n");
     return succeed(options, arguments);
   }
+  if (mode == "stub-crash") {
+    writeOut(stdout, "stub: crashing\n");
+    std::fflush(stdout);
+    crash();
+  }
+  if (mode == "stub-breakaway") {
+    // Succeeds, leaving behind a program that asked to leave the tree, as Spine's updater may.
+    writeOut(stdout, "breakaway=" + startBreakawayCopy() + "\n");
+    return succeed(options, arguments);
+  }
   if (mode == "stub-handles") {
     writeOut(stdout, describeInheritedHandles(options.probes));
     return succeed(options, arguments);

@@ -1,7 +1,10 @@
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,36 @@ std::string startHangingCopy() {
   pid_t pid = -1;
   if (::posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv, environ) != 0) return "";
   return std::to_string(pid);
+}
+
+std::string startBreakawayCopy() {
+  std::string self = "spine-stub";
+  std::string option = "--import";
+  std::string mode = "stub-hang";
+  char* argv[] = {self.data(), option.data(), mode.data(), nullptr};
+  posix_spawnattr_t attributes;
+  if (::posix_spawnattr_init(&attributes) != 0) return "";
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  for (int fd = 0; fd <= 2; ++fd) {
+    ::posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
+  }
+  pid_t pid = -1;
+  const int failed =
+      ::posix_spawn(&pid, "/proc/self/exe", &actions, &attributes, argv, environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::posix_spawnattr_destroy(&attributes);
+  return failed != 0 ? "" : std::to_string(pid);
+}
+
+void crash() {
+  // No core file: it would land in the workspace and cost a disk write per crash.
+  const rlimit noCore{0, 0};
+  ::setrlimit(RLIMIT_CORE, &noCore);
+  std::signal(SIGSEGV, SIG_DFL);
+  std::raise(SIGSEGV);
+  std::abort();
 }
 
 std::string describeInheritedHandles(const std::vector<std::string>& probes) {
