@@ -39,14 +39,15 @@ std::string breakawayOf(const std::string& output) {
   const std::string key = "breakaway=";
   const auto start = output.find(key);
   if (start == std::string::npos) return {};
-  return output.substr(start + key.size(), output.find_first_of("\r\n", start) - start - key.size());
+  return output.substr(start + key.size(),
+                       output.find_first_of("\r\n", start) - start - key.size());
 }
 
 // The end of a run leaves alone a program Spine started asking to leave the job, as its updater
 // does; the test launcher starts one in its "stub-breakaway" mode.
 TEST(ChildJobWin32, AProgramThatLeftTheJobOutlivesTheRun) {
-  const ProcessResult result = ProcessRunner().run(test::spineStubPath(),
-                                                   {"--import", "stub-breakaway"}, {});
+  const ProcessResult result =
+      ProcessRunner().run(test::spineStubPath(), {"--import", "stub-breakaway"}, {});
   const std::string updater = breakawayOf(result.output);
   ASSERT_FALSE(updater.empty()) << result.output;
   EXPECT_EQ(result.exitCode, 0u);

@@ -38,8 +38,7 @@ std::string startBreakawayCopy() {
     ::posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
   }
   pid_t pid = -1;
-  const int failed =
-      ::posix_spawn(&pid, "/proc/self/exe", &actions, &attributes, argv, environ);
+  const int failed = ::posix_spawn(&pid, "/proc/self/exe", &actions, &attributes, argv, environ);
   ::posix_spawn_file_actions_destroy(&actions);
   ::posix_spawnattr_destroy(&attributes);
   return failed != 0 ? "" : std::to_string(pid);
