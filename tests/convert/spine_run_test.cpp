@@ -109,6 +109,7 @@ TEST(RunSpineConversion, FailuresReportTheirMessageAndRemoveTheWorkspace) {
       {"stub-no-project", "Spine 未生成有效的工程文件"},
       {"stub-empty-project", "Spine 未生成有效的工程文件"},
       {"stub-hang", "Spine 转换超时"},
+      {"stub-crash", "stub: crashing"},  // what it wrote before it died
   };
   for (const auto& [name, expected] : cases) {
     const JsonValue body = requestBody(skeletonText("4.2"), name, {{"a.png", "A"}});

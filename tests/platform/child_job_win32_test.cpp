@@ -11,6 +11,8 @@
 #include "platform/process_runner.hpp"
 #include "platform/text.hpp"
 #include "platform/win32.hpp"
+#include "support/child_process.hpp"
+#include "support/spine_stub.hpp"
 
 namespace connector {
 namespace {
@@ -30,6 +32,28 @@ TEST(ChildJobWin32, ChildrenStayInTheJobUnlessTheyAskToLeave) {
   const ProcessResult result = ProcessRunner().run(jobProbePath(), {}, {});
   EXPECT_EQ(result.exitCode, 0u) << result.output;
   EXPECT_EQ(result.output, "plain=in-job\r\nbreakaway=outside\r\n");  // the C runtime's text mode
+}
+
+// The "breakaway=<pid>" line of the test launcher's updater mode.
+std::string breakawayOf(const std::string& output) {
+  const std::string key = "breakaway=";
+  const auto start = output.find(key);
+  if (start == std::string::npos) return {};
+  return output.substr(start + key.size(),
+                       output.find_first_of("\r\n", start) - start - key.size());
+}
+
+// The end of a run leaves alone a program Spine started asking to leave the job, as its updater
+// does; the test launcher starts one in its "stub-breakaway" mode.
+TEST(ChildJobWin32, AProgramThatLeftTheJobOutlivesTheRun) {
+  const ProcessResult result =
+      ProcessRunner().run(test::spineStubPath(), {"--import", "stub-breakaway"}, {});
+  const std::string updater = breakawayOf(result.output);
+  ASSERT_FALSE(updater.empty()) << result.output;
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_TRUE(test::processRunning(updater));
+  test::killProcess(updater);
+  EXPECT_TRUE(test::processEndsWithin(updater, std::chrono::seconds(5)));
 }
 
 // What the end of a run waits on: the job lists a process it holds, a wait on it lasts while it

@@ -51,6 +51,7 @@ struct EndingTree {
 
 TEST(ChildProcessTree, EndingWaitsOnEachListedProcessUntilNoneRunsForAFewSecondsAtMost) {
   using ms = milliseconds;
+  constexpr auto forever = std::nullopt;  // listed for good
   struct Case {
     const char* name;
     EndingTree tree;
@@ -59,18 +60,15 @@ TEST(ChildProcessTree, EndingWaitsOnEachListedProcessUntilNoneRunsForAFewSeconds
   };
   const Case cases[] = {
       {"nothing listed", {{}}, true, ms(0)},
-      {"ended, but listed while the runner holds it", {{{7, ms(0), ms(0), std::nullopt}}}, true,
-       ms(0)},
+      {"ended, listed while held", {{{7, ms(0), ms(0), forever}}}, true, ms(0)},
       {"still exiting", {{{7, ms(0), ms(150), ms(150)}}}, true, ms(150)},
       // Whatever a count would say meanwhile, the wait is on the process itself.
       {"listed after its end for a while", {{{7, ms(0), ms(40), ms(900)}}}, true, ms(40)},
-      {"a large heap takes a while",
-       {{{7, ms(0), ms(0), ms(0)}, {8, ms(0), ms(1800), std::nullopt}}}, true, ms(1800)},
-      {"a child started before its parent ended",
-       {{{7, ms(0), ms(100), ms(100)}, {9, ms(90), ms(250), std::nullopt}}}, true, ms(250)},
-      {"never ends", {{{7, ms(0), ms(60000), std::nullopt}}}, false, ms(5000)},
-      {"cannot be listed", {{{7, ms(0), ms(60000), std::nullopt}}, true}, false, ms(0)},
-      {"cannot be waited on", {{{7, ms(0), ms(60000), std::nullopt, false}}}, false, ms(0)},
+      {"a large heap", {{{7, ms(0), ms(0), ms(0)}, {8, ms(0), ms(1800), forever}}}, true, ms(1800)},
+      {"late child", {{{7, ms(0), ms(99), ms(99)}, {9, ms(90), ms(250), forever}}}, true, ms(250)},
+      {"never ends", {{{7, ms(0), ms(60000), forever}}}, false, ms(5000)},
+      {"cannot be listed", {{{7, ms(0), ms(60000), forever}}, true}, false, ms(0)},
+      {"cannot be waited on", {{{7, ms(0), ms(60000), forever, false}}}, false, ms(0)},
   };
   for (const Case& c : cases) {
     EndingTree tree = c.tree;

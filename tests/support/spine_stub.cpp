@@ -175,6 +175,11 @@ int runSpineStub(const std::vector<std::string>& arguments) {
     for (const auto& program : options.probes) writeOut(stdout, describeHandleCounts(program));
     return 0;
   }
+  if (mode == "stub-breakaway") {
+    // Succeeds, leaving behind a program that asked to leave the tree, as Spine's updater may.
+    writeOut(stdout, "breakaway=" + startBreakawayCopy() + "\n");
+    return succeed(options, arguments);
+  }
   if (mode == "stub-handles") {
     writeOut(stdout, describeInheritedHandles(options.probes));
     return succeed(options, arguments);

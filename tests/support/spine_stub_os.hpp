@@ -13,6 +13,12 @@ std::string startHangingCopy(const std::string& mode = "stub-hang");
 // on Windows (no error dialog), without flushing anything.
 [[noreturn]] void crash();
 
+// Starts another copy of this program that hangs, asking to leave whatever ends this one's tree
+// (Windows: the job, with CREATE_BREAKAWAY_FROM_JOB; POSIX: the process group, in a session of its
+// own), as Spine's updater does, without this one's standard streams; returns its process id, or
+// "" if it could not be started.
+std::string startBreakawayCopy();
+
 // One line per probe value: "probe <value>=open" when this process holds that handle or
 // descriptor (on Windows: a disk file), else "probe <value>=closed". On POSIX it then lists every
 // open descriptor as "fds=<n>,<n>,...".

@@ -26,6 +26,26 @@ std::string startHangingCopy(const std::string& mode) {
   return std::to_string(pid);
 }
 
+std::string startBreakawayCopy() {
+  std::string self = "spine-stub";
+  std::string option = "--import";
+  std::string mode = "stub-hang";
+  char* argv[] = {self.data(), option.data(), mode.data(), nullptr};
+  posix_spawnattr_t attributes;
+  if (::posix_spawnattr_init(&attributes) != 0) return "";
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  for (int fd = 0; fd <= 2; ++fd) {
+    ::posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
+  }
+  pid_t pid = -1;
+  const int failed = ::posix_spawn(&pid, "/proc/self/exe", &actions, &attributes, argv, environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::posix_spawnattr_destroy(&attributes);
+  return failed != 0 ? "" : std::to_string(pid);
+}
+
 void crash() {
   // No core file: it would land in the workspace and cost a disk write per crash.
   const rlimit noCore{0, 0};

@@ -32,6 +32,25 @@ std::string startHangingCopy(const std::string& mode) {
   return std::to_string(info.dwProcessId);
 }
 
+std::string startBreakawayCopy() {
+  std::wstring self(MAX_PATH, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+  if (length == 0 || length >= self.size()) return "";
+  self.resize(length);
+  std::wstring commandLine = L"\"" + self + L"\" --import stub-hang";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(self.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                      CREATE_NO_WINDOW | CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr, &startup,
+                      &info)) {
+    return "";
+  }
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return std::to_string(info.dwProcessId);
+}
+
 void crash() {
   // No error report dialog: on a desktop it would hold the process until someone closes it.
   SetErrorMode(GetErrorMode() | SEM_NOGPFAULTERRORBOX);
