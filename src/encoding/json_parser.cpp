@@ -79,8 +79,8 @@ bool tokenOverflows(std::string_view token) {
 }
 
 // One forward pass over text; containers are filled in place so nothing is copied twice.
-// Frames on the recursive path (value -> array/object -> value) stay small: 1000 levels must fit
-// comfortably in a thread's default stack.
+// Frames on the recursive path (value -> array/object -> value) stay small: kMaxJsonDepth levels
+// must fit in a 256 KiB stack.
 class Parser {
  public:
   // borrow: strings without escapes refer into text instead of being copied.

@@ -75,9 +75,8 @@ TEST(DeepPaths, WorkspaceFoldersOnASmallStack) {
   const std::size_t levels = deepestLevels(temp.path() / std::string(49, 'w'));
   Staged deep;
   Staged shallow;
-  const std::size_t deepStack = test::runOnSmallStack([&] { deep = stageLevels(levels); });
-  const std::size_t shallowStack =
-      test::runOnSmallStack([&] { shallow = stageLevels(levels / 4); });
+  const std::size_t deepStack = test::stackUsedBy([&] { deep = stageLevels(levels); });
+  const std::size_t shallowStack = test::stackUsedBy([&] { shallow = stageLevels(levels / 4); });
   for (const Staged* staged : {&deep, &shallow}) {
     EXPECT_EQ(staged->deep, "(no error)");
     EXPECT_EQ(staged->again, "(no error)");

@@ -221,12 +221,12 @@ std::string nested(const std::string& open, const std::string& close, std::size_
 }
 
 TEST(JsonParser, NestingDepthIsBounded) {
-  EXPECT_EQ(kMaxJsonDepth, 1000u);
-  EXPECT_EQ(faultOf(nested("[", "]", 1000)), "parsed");
-  EXPECT_EQ(faultOf(nested("[", "]", 1001)), at("JSON 嵌套层级过深", 1000));
-  EXPECT_EQ(faultOf(nested("{\"a\":", "}", 1000)), "parsed");
-  EXPECT_EQ(faultOf(nested("{\"a\":", "}", 1001)), at("JSON 嵌套层级过深", 5000));
-  EXPECT_EQ(faultOf(nested("[ {\"k\" :", "}]", 501)), at("JSON 嵌套层级过深", 4000));
+  EXPECT_EQ(kMaxJsonDepth, 512u);
+  EXPECT_EQ(faultOf(nested("[", "]", 512)), "parsed");
+  EXPECT_EQ(faultOf(nested("[", "]", 513)), at("JSON 嵌套层级过深", 512));
+  EXPECT_EQ(faultOf(nested("{\"a\":", "}", 512)), "parsed");
+  EXPECT_EQ(faultOf(nested("{\"a\":", "}", 513)), at("JSON 嵌套层级过深", 2560));
+  EXPECT_EQ(faultOf(nested("[ {\"k\" :", "}]", 257)), at("JSON 嵌套层级过深", 2048));
   // Closing containers gives the depth back: many shallow siblings are fine.
   std::string siblings = "[";
   for (int i = 0; i < 5000; ++i) siblings += i == 0 ? "[[]]" : ",[[]]";
@@ -249,11 +249,11 @@ TEST(JsonParser, DeepestNestingFitsAConnectionThreadsStack) {
 
 TEST(JsonParser, NestingAttacksFailCleanly) {
   const std::size_t size = 50u * 1024u * 1024u;
-  EXPECT_EQ(faultOf(std::string(size, '[')), at("JSON 嵌套层级过深", 1000));
+  EXPECT_EQ(faultOf(std::string(size, '[')), at("JSON 嵌套层级过深", 512));
   std::string objects;
   objects.reserve(size);
   while (objects.size() + 5 <= size) objects += "{\"a\":";
-  EXPECT_EQ(faultOf(objects), at("JSON 嵌套层级过深", 5000));
+  EXPECT_EQ(faultOf(objects), at("JSON 嵌套层级过深", 2560));
 }
 
 TEST(JsonParser, SkeletonDocumentsSurviveARoundTrip) {

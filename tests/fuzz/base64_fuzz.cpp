@@ -11,7 +11,9 @@
 
 using namespace connector;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+namespace {
+
+void testOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
 
   const std::string encoded = encodeBase64(input);
@@ -31,5 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::check(std::string_view(error.what()) == "图片数据格式无效",
                 "the one Base64 failure message", error.what());
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::onSmallStack([&] { testOneInput(data, size); });
   return 0;
 }

@@ -86,14 +86,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+namespace {
+
+void testOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   JsonValue body;
   if (text.starts_with('{')) {
     try {
       body = parseJson(text);
     } catch (const JsonParseError&) {
-      return 0;
+      return;
     }
   } else {
     body = bodyFromLines(text);
@@ -107,5 +109,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A refusal: only what is left on disk matters here.
   }
   fuzz::check(fuzz::isEmptyFolder(temporaryFolder()), "no workspace left behind");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::onSmallStack([&] { testOneInput(data, size); });
   return 0;
 }

@@ -1,21 +1,82 @@
 #pragma once
-// Shared pieces of the libFuzzer targets: a byte source that hands the input out in chunks of
-// varying size, a private temporary folder, and a check that stops the run with a message.
+// Shared pieces of the libFuzzer targets: a small stack for each input, a byte source that hands
+// the input out in chunks of varying size, a private temporary folder, and a check that stops the
+// run with a message.
 #include <algorithm>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
 
 #include <unistd.h>
 
 #include "http/byte_stream.hpp"
+#include "support/small_stack.hpp"
 
 namespace connector::fuzz {
+
+// Every input runs on a thread with this much stack, so that stack use that grows with the input
+// shows as a crash (CMake sets it: 256 KiB in the plain build that replays the corpus; the
+// sanitizers' frames are several times larger, so the fuzzing build gives the same depth the
+// room it takes there).
+inline constexpr std::size_t kStackBytes = GLIMMER_FUZZ_STACK_BYTES;
+
+// One thread with that stack runs the inputs one after the other: a thread started per input would
+// cost more than most inputs do. It lives as long as the process.
+class SmallStackWorker {
+ public:
+  SmallStackWorker()
+      : owner_(
+            [this] { test::runOnThreadWithStack(&SmallStackWorker::serve, this, kStackBytes); }) {
+    owner_.detach();
+  }
+
+  void run(const std::function<void()>& body) {
+    std::unique_lock lock(mutex_);
+    job_ = &body;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return job_ == nullptr; });
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+  }
+
+ private:
+  static void serve(void* self) { static_cast<SmallStackWorker*>(self)->serve(); }
+
+  [[noreturn]] void serve() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return job_ != nullptr; });
+      try {
+        (*job_)();
+      } catch (...) {
+        error_ = std::current_exception();
+      }
+      job_ = nullptr;
+      changed_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  const std::function<void()>* job_ = nullptr;
+  std::exception_ptr error_;
+  std::thread owner_;  // waits for the worker, which never ends
+};
+
+inline void onSmallStack(const std::function<void()>& body) {
+  static SmallStackWorker* const worker = new SmallStackWorker;
+  worker->run(body);
+}
 
 // An invariant that failed: libFuzzer keeps the input as a crash reproducer.
 [[noreturn]] inline void violated(const char* what, std::string_view detail = {}) {

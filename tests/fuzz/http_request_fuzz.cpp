@@ -10,8 +10,10 @@
 
 using namespace connector;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size == 0) return 0;
+namespace {
+
+void testOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return;
   const std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
   fuzz::ChunkedSource source(bytes, data[0]);
   HttpRequest request;
@@ -20,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!parsed) {
     fuzz::check(errorStatus == 0 || errorStatus == 400 || errorStatus == 413,
                 "failure status is 400 or 413");
-    return 0;
+    return;
   }
   fuzz::check(errorStatus == 0, "success leaves the status alone");
   fuzz::check(!request.method.empty() && !request.target.empty(), "method and target present");
@@ -37,5 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (auto length = request.headers.find("content-length"); length == request.headers.end()) {
     fuzz::check(request.body.empty(), "no Content-Length, no body");
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::onSmallStack([&] { testOneInput(data, size); });
   return 0;
 }

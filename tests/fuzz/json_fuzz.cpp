@@ -57,9 +57,7 @@ void checkNumbersFinite(const JsonValue& value) {
   for (const auto& member : value.asObject()) checkNumbersFinite(member.second);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+void testOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   JsonValue value;
   try {
@@ -67,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const JsonParseError& error) {
     const std::string_view message = error.what();
     fuzz::check(message.ends_with("）"), "a fault names its position", message);
-    return 0;
+    return;
   }
   checkNumbersFinite(value);
   // A picked member that asks for the whole document gets the full tree, wherever it stands.
@@ -87,5 +85,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::check(sameValue(value, reparsed), "reparsed value equals the parsed one", written);
     fuzz::check(toJsonText(reparsed, indent) == written, "writing is stable", written);
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::onSmallStack([&] { testOneInput(data, size); });
   return 0;
 }

@@ -77,9 +77,7 @@ void checkProjectName(std::string_view text) {
   }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+void testOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   try {
     checkAcceptedPath(checkRelativePath(text, kLabel));
@@ -87,5 +85,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkRefusal(error);
   }
   checkProjectName(text);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::onSmallStack([&] { testOneInput(data, size); });
   return 0;
 }

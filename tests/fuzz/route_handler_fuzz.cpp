@@ -43,11 +43,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+namespace {
+
+void testOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::ChunkedSource source(std::string_view(reinterpret_cast<const char*>(data), size), 0);
   HttpRequest request;
   int errorStatus = 0;
-  if (!parseRequest(source, request, errorStatus)) return 0;
+  if (!parseRequest(source, request, errorStatus)) return;
 
   // A fresh pairing table each time keeps one run's pairings from piling up across inputs.
   PairingRegistry registry;
@@ -64,5 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::check(head.ends_with("\r\n\r\n") && head.find("\r\n\r\n") == head.size() - 4,
               "the head ends once, at its end", head);
   fuzz::check(fuzz::isEmptyFolder(folder() / "tmp"), "no file left in the temporary folder");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::onSmallStack([&] { testOneInput(data, size); });
   return 0;
 }

@@ -19,10 +19,8 @@ void checkUrlFailure(const std::runtime_error& error) {
               error.what());
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size == 0) return 0;
+void testOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return;
   const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
   const std::string_view name = rest.substr(0, std::min<std::size_t>(data[0], rest.size()));
   const std::string_view text = rest.substr(name.size());
@@ -46,5 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::check(formValue(encodedField, name) == text, "an encoded field is found", encodedField);
   fuzz::check(formValue(encodedField + "&" + urlEncode(name) + "=x", name) == text,
               "the first of two fields wins", encodedField);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::onSmallStack([&] { testOneInput(data, size); });
   return 0;
 }

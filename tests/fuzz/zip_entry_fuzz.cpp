@@ -81,9 +81,7 @@ void checkArchive(std::string_view archive, const std::vector<ArchiveEntry>& ent
   fuzz::check(central == end, "central directory holds exactly the entries");
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+void testOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   std::vector<ArchiveEntry> accepted;
   const int count = input.ConsumeIntegralInRange(1, 8);
@@ -101,5 +99,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   checkArchive(StoreZipWriter::write(accepted), accepted);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::onSmallStack([&] { testOneInput(data, size); });
   return 0;
 }

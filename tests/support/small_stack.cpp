@@ -14,6 +14,7 @@ constexpr std::size_t kUnpainted = 32 * 1024;
 struct Job {
   const std::function<void()>* body;
   std::size_t stackBytes;
+  bool measure;
   std::exception_ptr error;
   std::size_t used = 0;
   bool returned = false;
@@ -42,8 +43,8 @@ struct Area {
 
 void runJob(void* argument) {
   Job& job = *static_cast<Job*>(argument);
-  const Area area =
-      paintFreeStack(job.stackBytes > 2 * kUnpainted ? job.stackBytes - 2 * kUnpainted : 0);
+  const std::size_t painted = job.stackBytes > 2 * kUnpainted ? job.stackBytes - 2 * kUnpainted : 0;
+  const Area area = paintFreeStack(job.measure ? painted : 0);
   try {
     (*job.body)();
   } catch (...) {
@@ -53,16 +54,24 @@ void runJob(void* argument) {
   job.returned = true;
 }
 
-}  // namespace
-
-std::size_t runOnSmallStack(const std::function<void()>& body, std::size_t stackBytes) {
-  Job job{&body, stackBytes, nullptr};
+std::size_t run(const std::function<void()>& body, std::size_t stackBytes, bool measure) {
+  Job job{&body, stackBytes, measure, nullptr};
   runOnThreadWithStack(runJob, &job, stackBytes);
   if (job.error) std::rethrow_exception(job.error);
   // Wine ends only the thread when its stack overflows.
   if (!job.returned)
     throw std::runtime_error("the thread with the small stack ended before its body");
   return job.used;
+}
+
+}  // namespace
+
+void runOnSmallStack(const std::function<void()>& body, std::size_t stackBytes) {
+  run(body, stackBytes, false);
+}
+
+std::size_t stackUsedBy(const std::function<void()>& body, std::size_t stackBytes) {
+  return run(body, stackBytes, true);
 }
 
 }  // namespace connector::test

@@ -10,11 +10,14 @@ namespace connector::test {
 inline constexpr std::size_t kSmallStackBytes = 256 * 1024;
 
 // Runs body on a new thread that has stackBytes of stack, waits for it and rethrows what it
-// threw. A stack overflow ends the process, which is the test's failure. Returns how much of the
-// stack body used at most, in bytes, within a few hundred bytes: the free stack is filled with a
-// pattern before body runs, and afterwards the deepest byte that changed is looked for.
-std::size_t runOnSmallStack(const std::function<void()>& body,
-                            std::size_t stackBytes = kSmallStackBytes);
+// threw. A stack overflow ends the process (under Wine, the thread: that is reported as an
+// error), which is the test's failure.
+void runOnSmallStack(const std::function<void()>& body, std::size_t stackBytes = kSmallStackBytes);
+
+// The same, and returns how much of the stack body used at most, in bytes: the free stack is
+// filled with a pattern before body runs, and afterwards the deepest byte that changed is found.
+std::size_t stackUsedBy(const std::function<void()>& body,
+                        std::size_t stackBytes = kSmallStackBytes);
 
 // The per-OS part: runs entry(argument) on a new thread with that much stack and joins it;
 // throws std::system_error when no such thread can be made.
