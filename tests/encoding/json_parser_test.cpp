@@ -399,8 +399,9 @@ TEST(JsonParserMembers, AMemberThatAsksForTheWholeDocumentGetsWhatParseJsonBuild
         << text;
   }
   EXPECT_TRUE(parseJsonMembers(R"([{"skeleton":[]}])", kSkeleton, wantsWhole).isNull());
-  // A passed member keeps the nesting it had: 1000 levels in all are still the limit.
-  const std::string deep = std::string(999, '[') + std::string(999, ']');
+  // A passed member keeps the nesting it had: kMaxJsonDepth levels in all are still the limit.
+  const std::string deep =
+      std::string(kMaxJsonDepth - 1, '[') + std::string(kMaxJsonDepth - 1, ']');
   EXPECT_EQ(
       toJsonText(parseJsonMembers(R"({"a":)" + deep + R"(,"skeleton":[]})", kSkeleton, wantsWhole),
                  -1),
