@@ -134,14 +134,14 @@ def check_reply(method, target, status, headers, body):
         if problems:
             raise ReplyMismatch("%s with a body the documented schema refuses: %s; body: %s"
                                 % (where, "; ".join(problems), body.decode("utf-8", "replace")))
-    for name, spec in response.get("headers", {}).items():
-        spec = resolve(spec)
+    for name, header in response.get("headers", {}).items():
+        header = resolve(header)
         value = header_value(headers, name)
         if value is None:
-            if spec.get("required"):
+            if header.get("required"):
                 raise ReplyMismatch("%s without the documented header %s" % (where, name))
             continue
-        problems = schema_errors(value, spec["schema"])
+        problems = schema_errors(value, header["schema"])
         if problems:
             raise ReplyMismatch("%s with %s: %r, which the document does not allow (%s)"
                                 % (where, name, value, "; ".join(problems)))
