@@ -138,8 +138,11 @@ TEST(ConnectorService, StopReturnsOnceTheConversionUnderWayHasCleanedUp) {
 }
 
 // A handler still running when the stop's wait is over (it ignores the stop signal) keeps the
-// service alive: the destructor waits for it, so its use of the service's locks is safe.
-TEST(ConnectorService, NoConnectionThreadOutlivesTheService) {
+// service alive: the destructor waits for it, so its use of the service's locks is safe. It also
+// asks the secure server whether it runs (the health report does), so that server must outlive the
+// plain server's connections: members are destroyed in reverse order of declaration, and one
+// declared later lies at a higher address.
+TEST(ConnectorService, NoConnectionThreadOutlivesTheServiceOrItsSecureServer) {
   using namespace std::chrono_literals;
   std::atomic<bool> entered{false};
   std::atomic<bool> finished{false};
@@ -151,39 +154,9 @@ TEST(ConnectorService, NoConnectionThreadOutlivesTheService) {
         [&](ConnectorService& owner) -> RouteHandler {
           return [&, owner = &owner](const HttpRequest&) {
             entered = true;
-            std::this_thread::sleep_for(400ms);
+            std::this_thread::sleep_for(400ms);  // past the stop's wait: members are going
             const std::lock_guard lock(owner->conversionLock());
             finished = true;
-            return HttpResponse{200, {}, "slow"};
-          };
-        },
-        27862, limits);
-    ASSERT_TRUE(service.start());
-    reply = std::async(std::launch::async, [] {
-      return exchange("GET / HTTP/1.1\r\n\r\n", test::AfterSending::keepOpen, 27862);
-    });
-    while (!entered) std::this_thread::yield();
-    service.stop();
-  }
-  EXPECT_TRUE(finished.load());
-  EXPECT_EQ(parseReply(reply.get()).body, "slow");
-}
-
-// The plain server's connection threads ask the secure one whether it runs (the health report
-// does), so it must outlive them. Members are destroyed in reverse order of declaration, and one
-// declared later lies at a higher address.
-TEST(ConnectorService, SecureServerOutlivesThePlainServersConnections) {
-  using namespace std::chrono_literals;
-  std::atomic<bool> entered{false};
-  std::future<std::string> reply;
-  {
-    ServerLimits limits;
-    limits.stopWait = 50ms;
-    ConnectorService service(
-        [&](ConnectorService& owner) -> RouteHandler {
-          return [&, owner = &owner](const HttpRequest&) {
-            entered = true;
-            std::this_thread::sleep_for(400ms);  // past the stop's wait: members are going
             return HttpResponse{200, {}, owner->secureServer().isRunning() ? "secure" : "plain"};
           };
         },
@@ -194,7 +167,9 @@ TEST(ConnectorService, SecureServerOutlivesThePlainServersConnections) {
       return exchange("GET / HTTP/1.1\r\n\r\n", test::AfterSending::keepOpen, 27862);
     });
     while (!entered) std::this_thread::yield();
+    service.stop();
   }
+  EXPECT_TRUE(finished.load());
   EXPECT_EQ(parseReply(reply.get()).body, "plain");
 }
 
